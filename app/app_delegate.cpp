@@ -1,0 +1,111 @@
+// The delegate's spine: settings load, launch sequence and application log.
+#include "app_delegate.h"
+
+#include <cmath>
+#include <ctime>
+#include <limits>
+
+#include "files.h"
+
+namespace qm {
+
+AppDelegate::AppDelegate(Platform& platform)
+    : platform_(platform), lifetime_(std::make_shared<AppDelegate*>(this)) {
+  loadSettings();
+}
+
+AppDelegate::~AppDelegate() {
+  // The run loop would otherwise keep calling into a destroyed delegate.
+  stopTimer(autosaveTimer_);
+  stopTimer(liveMonitorTimer_);
+  stopTimer(waitingAnimationTimer_);
+  stopTimer(countdownTimer_);
+}
+
+void AppDelegate::loadSettings() {
+  Preferences& defaults = platform_.preferences;
+  const std::string intervalKey(kIntervalDefaultsKey);
+  const std::int64_t storedSeconds = defaults.integerForKey(intervalKey);
+  if (storedSeconds >= 1) {
+    intervalSeconds_ = storedSeconds;
+  } else {
+    // Only a positive legacy value is taken: a negative one would make a
+    // timer with a negative period, which fires without pause.
+    const std::int64_t legacyMinutes =
+        defaults.integerForKey(std::string(kLegacyIntervalMinutesDefaultsKey));
+    std::int64_t interval = kDefaultIntervalSeconds;
+    if (legacyMinutes > 0) {
+      constexpr std::int64_t kMaxMinutes = std::numeric_limits<std::int64_t>::max() / 60;
+      interval = (legacyMinutes > kMaxMinutes ? kMaxMinutes : legacyMinutes) * 60;
+    }
+    intervalSeconds_ = interval;
+    defaults.setInteger(interval, intervalKey);
+  }
+
+  const std::string enabledKey(kEnabledDefaultsKey);
+  autosaveEnabled_ = defaults.hasObjectForKey(enabledKey) ? defaults.boolForKey(enabledKey) : true;
+  intervalItems_.clear();
+}
+
+void AppDelegate::applicationDidFinishLaunching() {
+  installLaunchAgentIfNeeded();
+  buildMenuBar();
+  setHasSeenAbletonRunning(isAbletonRunning());
+  configureAutosaveTimer();
+  startLiveMonitor();
+  refreshMenu();
+
+  std::weak_ptr<AppDelegate*> alive = lifetime_;
+  platform_.runLoop.performAfterDelay(kFirstLaunchRequestDelay, [alive] {
+    if (auto self = alive.lock()) {
+      (*self)->requestAccessibilityOnFirstLaunchIfNeeded();
+    }
+  });
+}
+
+double AppDelegate::autosaveIntervalSeconds() const {
+  return static_cast<double>(intervalSeconds_);
+}
+
+void AppDelegate::logMessage(std::string_view message) {
+  const std::time_t seconds = static_cast<std::time_t>(std::floor(platform_.runLoop.now()));
+  std::tm local{};
+  char timestamp[32] = "";
+  if (localtime_r(&seconds, &local) != nullptr) {
+    std::strftime(timestamp, sizeof timestamp, "%Y-%m-%d %H:%M:%S", &local);
+  }
+
+  std::string line;
+  line.reserve(message.size() + 24);
+  line.append("[").append(timestamp).append("] ").append(message).append("\n");
+
+  const std::string path = platform_.system.homeDirectory() + "/Library/Logs/Quillmark.log";
+  // A lost line is accepted: the log must never disturb the caller.
+  if (files::exists(path)) {
+    files::appendToExisting(path, line);
+  } else {
+    files::writeAtomically(path, line);
+  }
+}
+
+void AppDelegate::stopTimer(TimerRef& timer) {
+  if (timer) {
+    timer->invalidate();
+  }
+  timer.reset();
+}
+
+TimerRef AppDelegate::makeRepeatingTimer(double interval, void (AppDelegate::*handler)()) {
+  std::weak_ptr<AppDelegate*> alive = lifetime_;
+  return platform_.runLoop.scheduleRepeatingTimer(interval, [alive, handler] {
+    if (auto self = alive.lock()) {
+      ((*self)->*handler)();
+    }
+  });
+}
+
+bool AppDelegate::autosaveConditionsHold() {
+  return autosaveEnabled() && isAbletonRunning() && hasAccessibilityAccess();
+}
+
+}  // namespace qm

@@ -1,0 +1,120 @@
+// The autosave scheduler: the repeating save timer, the next-save time and
+// its countdown, the interval choices and the two menu actions that change
+// the schedule.
+#include <cinttypes>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include "app_delegate.h"
+
+namespace qm {
+
+std::string AppDelegate::intervalMenuTitleForSeconds(std::int64_t seconds) const {
+  if (seconds == 10) {
+    return "10 seconds (test)";
+  }
+  if (seconds < 60) {
+    return std::to_string(seconds) + " seconds";
+  }
+  return std::to_string(seconds / 60) + " minutes";
+}
+
+std::string AppDelegate::intervalStatusText() const {
+  const std::int64_t seconds = intervalSeconds();
+  if (seconds < 60) {
+    return std::to_string(seconds) + " sec";
+  }
+  return std::to_string(seconds / 60) + " min";
+}
+
+void AppDelegate::configureAutosaveTimer() {
+  stopTimer(autosaveTimer_);
+  setNextAutosaveAt(std::nullopt);
+
+  if (!autosaveConditionsHold()) {
+    logMessage(
+        "Autosave timer not started: app is disabled, Ableton is missing, or Accessibility is "
+        "missing.");
+    stopCountdownTimer();
+    return;
+  }
+
+  const double interval = autosaveIntervalSeconds();
+  setNextAutosaveAt(platform_.runLoop.now() + interval);
+  setAutosaveTimer(makeRepeatingTimer(interval, &AppDelegate::handleAutosaveTimer));
+  startCountdownTimerIfNeeded();
+  logMessage("Autosave timer started: every " + intervalStatusText() + ".");
+}
+
+void AppDelegate::handleAutosaveTimer() {
+  logMessage("Autosave timer fired.");
+  performSaveIsManual(false);
+  // Measured from the end of the attempt; when a condition has gone, the
+  // Live monitor stops the schedule at its next tick instead.
+  if (autosaveConditionsHold()) {
+    setNextAutosaveAt(platform_.runLoop.now() + autosaveIntervalSeconds());
+    startCountdownTimerIfNeeded();
+  }
+}
+
+void AppDelegate::startCountdownTimerIfNeeded() {
+  if (countdownTimer()) {
+    return;
+  }
+  if (!nextAutosaveAt()) {
+    return;
+  }
+  setCountdownTimer(makeRepeatingTimer(kCountdownInterval, &AppDelegate::handleCountdownTimer));
+}
+
+void AppDelegate::stopCountdownTimer() {
+  stopTimer(countdownTimer_);
+}
+
+void AppDelegate::handleCountdownTimer() {
+  if (nextAutosaveAt()) {
+    refreshMenu();
+  } else {
+    stopCountdownTimer();
+  }
+}
+
+double AppDelegate::secondsUntilNextAutosave() const {
+  if (!nextAutosaveAt()) {
+    return 0.0;
+  }
+  const double remaining = *nextAutosaveAt() - platform_.runLoop.now();
+  // A NaN fails the comparison and reads as nothing left.
+  return remaining > 0 ? remaining : 0.0;
+}
+
+std::string AppDelegate::formattedCountdownText() const {
+  // A hand-edited interval can exceed what a 64-bit count holds.
+  constexpr double kLargest = 9.2e18;
+  const double seconds = std::ceil(secondsUntilNextAutosave());
+  const std::int64_t n = seconds >= kLargest ? std::numeric_limits<std::int64_t>::max()
+                                             : static_cast<std::int64_t>(seconds);
+  char text[48];
+  std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64, n / 60, n % 60);
+  return text;
+}
+
+void AppDelegate::toggleAutosave() {
+  setLastStatusMessage({});
+  setAutosaveEnabled(!autosaveEnabled());
+  platform_.preferences.setBool(autosaveEnabled(), std::string(kEnabledDefaultsKey));
+  configureAutosaveTimer();
+  refreshMenu();
+}
+
+void AppDelegate::selectInterval(MenuItem& sender) {
+  setLastStatusMessage({});
+  setIntervalSeconds(sender.tag());
+  platform_.preferences.setInteger(intervalSeconds(), std::string(kIntervalDefaultsKey));
+  platform_.preferences.removeObjectForKey(std::string(kLegacyIntervalMinutesDefaultsKey));
+  configureAutosaveTimer();
+  refreshMenu();
+}
+
+}  // namespace qm

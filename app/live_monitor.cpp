@@ -1,0 +1,60 @@
+// The Live monitor: follows Live and the permission every two seconds,
+// starts and stops the schedule, and quits once Live has been gone a while.
+#include "app_delegate.h"
+
+namespace qm {
+
+void AppDelegate::startLiveMonitor() {
+  stopTimer(liveMonitorTimer_);
+  setLiveMonitorTimer(
+      makeRepeatingTimer(kLiveMonitorInterval, &AppDelegate::handleLiveMonitorTimer));
+}
+
+void AppDelegate::handleLiveMonitorTimer() {
+  // One sample serves the quit state and the schedule alike.
+  const bool running = isAbletonRunning();
+  updateAutomaticQuitStateWithAbletonRunning(running);
+
+  if (running && hasAccessibilityAccess()) {
+    if (autosaveEnabled() && !autosaveTimer()) {
+      configureAutosaveTimer();
+    } else if (autosaveEnabled()) {
+      startCountdownTimerIfNeeded();
+    }
+  } else {
+    stopTimer(autosaveTimer_);
+    setNextAutosaveAt(std::nullopt);
+    stopCountdownTimer();
+  }
+  refreshMenu();
+}
+
+void AppDelegate::updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning) {
+  if (abletonRunning) {
+    setHasSeenAbletonRunning(true);
+    setAbletonStoppedAt(std::nullopt);
+    if (lastStatusMessage() == kAbletonClosedStatusMessage) {
+      setLastStatusMessage({});
+    }
+    return;
+  }
+  if (!hasSeenAbletonRunning()) {
+    return;
+  }
+  if (!abletonStoppedAt()) {
+    setAbletonStoppedAt(platform_.runLoop.now());
+    setLastStatusMessage(std::string(kAbletonClosedStatusMessage));
+    return;
+  }
+  // Measured on the wall clock: ticks come late while a save blocks the
+  // main thread. A NaN fails the comparison and keeps waiting.
+  const double elapsed = platform_.runLoop.now() - *abletonStoppedAt();
+  if (elapsed >= kAutomaticQuitDelay) {
+    stopTimer(autosaveTimer_);
+    stopCountdownTimer();
+    stopWaitingAnimation();
+    platform_.system.terminate();
+  }
+}
+
+}  // namespace qm

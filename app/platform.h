@@ -1,0 +1,316 @@
+// The ports through which the application core talks to the operating system.
+//
+// Each port is as thin as the system call it stands for, so every step of the
+// application's behaviour stays visible in app/ and every failure the system
+// can produce can be injected by the simulated desktop. Nothing here names a
+// platform header: platform/macos implements the ports over AppKit,
+// platform/sim over a virtual clock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qm {
+
+// Wall-clock time in seconds since 1970-01-01 00:00:00 UTC.
+using Date = double;
+
+// ---------------------------------------------------------------------------
+// Clock and run loop
+
+class Timer {
+ public:
+  virtual ~Timer() = default;
+  // Stops the timer for good; calling it again does nothing.
+  virtual void invalidate() = 0;
+  virtual bool isValid() const = 0;
+};
+using TimerRef = std::shared_ptr<Timer>;
+
+class RunLoop {
+ public:
+  virtual ~RunLoop() = default;
+
+  virtual Date now() const = 0;
+
+  // A repeating timer on the main run loop, registered for the default mode
+  // and added for the common modes, so it also fires while a menu is open or
+  // a modal alert runs. It fires first one interval after it is made. A
+  // timer that comes due late fires once and stays on its original grid.
+  virtual TimerRef scheduleRepeatingTimer(double interval, std::function<void()> callback) = 0;
+
+  // A one-shot call on the main run loop in the default mode only: it waits
+  // while a modal alert runs.
+  virtual void performAfterDelay(double delay, std::function<void()> callback) = 0;
+
+  // Blocks the main thread. Nothing fires while it sleeps; what came due
+  // fires after the caller has returned to the run loop.
+  virtual void sleepMicroseconds(std::uint32_t microseconds) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Workspace and running applications
+
+inline constexpr unsigned kApplicationActivateAllWindows = 1;
+
+class RunningApplication {
+ public:
+  virtual ~RunningApplication() = default;
+  virtual int processIdentifier() const = 0;
+  virtual bool unhide() = 0;
+  virtual bool activateWithOptions(unsigned options) = 0;
+};
+using RunningApplicationRef = std::shared_ptr<RunningApplication>;
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  // In the order the system lists them; empty when none runs.
+  virtual std::vector<RunningApplicationRef> runningApplicationsWithBundleIdentifier(
+      const std::string& bundleIdentifier) = 0;
+  // The application that has the focus, or null.
+  virtual RunningApplicationRef frontmostApplication() = 0;
+  // False when the text does not parse as a URL or the open failed.
+  virtual bool openURL(const std::string& url) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Accessibility trust
+
+class Accessibility {
+ public:
+  virtual ~Accessibility() = default;
+  // Asks the system afresh on every call. With prompt true the system may
+  // show its own permission prompt.
+  virtual bool isProcessTrustedWithOptions(bool prompt) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Synthesized keyboard events
+
+inline constexpr std::uint64_t kEventFlagMaskCommand = 0x100000;
+inline constexpr int kEventSourceStateCombinedSessionState = 0;
+
+// Owns one system event; destroying it releases the event.
+class KeyboardEvent {
+ public:
+  virtual ~KeyboardEvent() = default;
+  // Replaces the event's modifier flags.
+  virtual void setFlags(std::uint64_t flags) = 0;
+  virtual void postToPid(int pid) = 0;
+};
+
+// Owns one event source; destroying it releases the source.
+class EventSource {
+ public:
+  virtual ~EventSource() = default;
+  // Null when the system could not make the event.
+  virtual std::unique_ptr<KeyboardEvent> createKeyboardEvent(std::uint16_t virtualKey,
+                                                             bool keyDown) = 0;
+};
+
+class KeyboardEvents {
+ public:
+  virtual ~KeyboardEvents() = default;
+  // Null when the system could not make a source.
+  virtual std::unique_ptr<EventSource> createEventSource(int stateId) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Preferences (the application's own defaults domain)
+
+class Preferences {
+ public:
+  virtual ~Preferences() = default;
+  // 0 for an absent key or a value that does not read as a number.
+  virtual std::int64_t integerForKey(const std::string& key) = 0;
+  // False for an absent key.
+  virtual bool boolForKey(const std::string& key) = 0;
+  virtual bool hasObjectForKey(const std::string& key) = 0;
+  virtual void setInteger(std::int64_t value, const std::string& key) = 0;
+  virtual void setBool(bool value, const std::string& key) = 0;
+  virtual void removeObjectForKey(const std::string& key) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Icon drawing
+
+struct Point {
+  double x = 0;
+  double y = 0;
+};
+struct Size {
+  double width = 0;
+  double height = 0;
+};
+struct Rect {
+  double x = 0;
+  double y = 0;
+  double width = 0;
+  double height = 0;
+};
+
+enum class Color { clear, black };
+enum class LineCapStyle : int { butt = 0, round = 1, square = 2 };
+enum class LineJoinStyle : int { miter = 0, round = 1, bevel = 2 };
+// The values AppKit uses on arm64.
+enum class TextAlignment : int { left = 0, center = 1, right = 2 };
+
+// An open polyline: a move to the first point, then straight lines.
+struct BezierPath {
+  double lineWidth = 1.0;
+  LineCapStyle lineCapStyle = LineCapStyle::butt;
+  LineJoinStyle lineJoinStyle = LineJoinStyle::miter;
+  std::vector<Point> points;
+};
+
+struct TextAttributes {
+  double boldSystemFontSize = 0;
+  Color foregroundColor = Color::black;
+  TextAlignment alignment = TextAlignment::left;
+};
+
+class Image {
+ public:
+  virtual ~Image() = default;
+  virtual Size size() const = 0;
+  virtual bool isTemplate() const = 0;
+};
+using ImageRef = std::shared_ptr<Image>;
+
+// An image with the drawing focus locked on it. Coordinates are points with
+// the origin at the bottom-left corner and y upwards.
+class ImageCanvas {
+ public:
+  virtual ~ImageCanvas() = default;
+  virtual void setFillColor(Color color) = 0;
+  // Copies the fill colour into the rectangle (no blending).
+  virtual void fillRect(const Rect& rect) = 0;
+  virtual void setStrokeColor(Color color) = 0;
+  virtual void strokePath(const BezierPath& path) = 0;
+  virtual void drawText(const std::string& text, const Rect& rect,
+                        const TextAttributes& attributes) = 0;
+  // Unlocks the focus, marks the image as a template or not, and returns it.
+  virtual ImageRef finishImage(bool isTemplate) = 0;
+};
+
+class Graphics {
+ public:
+  virtual ~Graphics() = default;
+  virtual std::unique_ptr<ImageCanvas> beginImage(Size size) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Status bar and menus
+
+class Menu;
+class MenuItem;
+using MenuRef = std::shared_ptr<Menu>;
+using MenuItemRef = std::shared_ptr<MenuItem>;
+
+// Receives the chosen item. An empty action makes an item without action.
+using MenuAction = std::function<void(MenuItem& sender)>;
+
+inline constexpr int kControlStateValueOff = 0;
+inline constexpr int kControlStateValueOn = 1;
+
+class MenuItem {
+ public:
+  virtual ~MenuItem() = default;
+  virtual void setTitle(const std::string& title) = 0;
+  virtual void setEnabled(bool enabled) = 0;
+  virtual void setHidden(bool hidden) = 0;
+  virtual void setState(int state) = 0;
+  virtual void setTag(std::int64_t tag) = 0;
+  virtual std::int64_t tag() const = 0;
+  virtual void setSubmenu(MenuRef submenu) = 0;
+};
+
+class Menu {
+ public:
+  virtual ~Menu() = default;
+  virtual void addItem(MenuItemRef item) = 0;
+};
+
+class StatusItem {
+ public:
+  virtual ~StatusItem() = default;
+  // Both go to the item's button.
+  virtual void setImage(ImageRef image) = 0;
+  virtual void setToolTip(const std::string& toolTip) = 0;
+  virtual void setMenu(MenuRef menu) = 0;
+};
+using StatusItemRef = std::shared_ptr<StatusItem>;
+
+inline constexpr double kVariableStatusItemLength = -1.0;
+
+class StatusBar {
+ public:
+  virtual ~StatusBar() = default;
+  virtual StatusItemRef statusItemWithLength(double length) = 0;
+  virtual MenuRef createMenu(const std::string& title) = 0;
+  // The key equivalent takes the default Command modifier.
+  virtual MenuItemRef createMenuItem(const std::string& title, MenuAction action,
+                                     const std::string& keyEquivalent) = 0;
+  virtual MenuItemRef separatorItem() = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Modal alert
+
+inline constexpr long kAlertFirstButtonReturn = 1000;
+
+struct AlertContent {
+  std::string messageText;
+  std::string informativeText;
+  std::vector<std::string> buttonTitles;
+};
+
+class Alerts {
+ public:
+  virtual ~Alerts() = default;
+  // Runs a modal loop until a button is pressed; returns 1000 + its index.
+  // Common-mode timers keep firing meanwhile.
+  virtual long runModal(const AlertContent& alert) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// The application process and its surroundings
+
+class System {
+ public:
+  virtual ~System() = default;
+  // Ends the process; never returns.
+  [[noreturn]] virtual void terminate() = 0;
+  virtual std::string mainExecutablePath() = 0;
+  virtual std::string homeDirectory() = 0;
+  // The user's Library folder; empty when the system gives none.
+  virtual std::optional<std::string> userLibraryDirectory() = 0;
+  virtual std::uint32_t userId() = 0;
+  // Runs a program with the given arguments (no shell) and waits for it to
+  // end; returns its exit status. Throws std::runtime_error when the program
+  // cannot be started.
+  virtual int runTaskAndWait(const std::string& launchPath,
+                             const std::vector<std::string>& arguments) = 0;
+  // The time of day in the user's short time style ("Saved at ...").
+  virtual std::string shortTimeString(Date date) = 0;
+};
+
+// Everything the application core may ask of the system.
+struct Platform {
+  RunLoop& runLoop;
+  Workspace& workspace;
+  Accessibility& accessibility;
+  KeyboardEvents& keyboardEvents;
+  Preferences& preferences;
+  StatusBar& statusBar;
+  Alerts& alerts;
+  Graphics& graphics;
+  System& system;
+};
+
+}  // namespace qm

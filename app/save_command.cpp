@@ -1,0 +1,143 @@
+// Save command delivery: find Live, bring it forward, post Cmd+S to its
+// process and give the focus back.
+#include <array>
+
+#include "app_delegate.h"
+
+namespace qm {
+
+namespace {
+
+struct KeyStroke {
+  std::uint16_t virtualKey;
+  bool keyDown;
+};
+
+constexpr std::uint16_t kVirtualKeyCommand = 55;
+constexpr std::uint16_t kVirtualKeyS = 1;
+constexpr std::array<KeyStroke, 4> kSaveKeyStrokes = {{
+    {kVirtualKeyCommand, true},
+    {kVirtualKeyS, true},
+    {kVirtualKeyS, false},
+    {kVirtualKeyCommand, false},
+}};
+
+constexpr std::string_view kAccessibilityRequiredError = "Accessibility access is required";
+constexpr std::string_view kAbletonNotRunningError = "Ableton Live is not running";
+constexpr std::string_view kNoEventSourceError = "Could not create keyboard event source";
+constexpr std::string_view kNoEventsError = "Could not build Cmd+S events";
+constexpr std::string_view kSaveFailedMessage = "Save failed";
+
+}  // namespace
+
+RunningApplicationRef AppDelegate::runningAbleton() {
+  auto applications = platform_.workspace.runningApplicationsWithBundleIdentifier(
+      std::string(kAbletonBundleIdentifier));
+  return applications.empty() ? nullptr : applications.front();
+}
+
+bool AppDelegate::isAbletonRunning() {
+  return runningAbleton() != nullptr;
+}
+
+bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
+  const auto fail = [error](std::string_view text) {
+    if (error != nullptr) {
+      *error = text;
+    }
+    return false;
+  };
+
+  if (!hasAccessibilityAccess()) {
+    return fail(kAccessibilityRequiredError);
+  }
+  const RunningApplicationRef live = runningAbleton();
+  if (!live) {
+    return fail(kAbletonNotRunningError);
+  }
+
+  const RunningApplicationRef previous = platform_.workspace.frontmostApplication();
+  live->unhide();
+  live->activateWithOptions(kApplicationActivateAllWindows);
+  // Give Live time to come forward before it receives the keys.
+  platform_.runLoop.sleepMicroseconds(kActivationSettleMicroseconds);
+
+  std::unique_ptr<EventSource> source =
+      platform_.keyboardEvents.createEventSource(kEventSourceStateCombinedSessionState);
+  if (!source) {
+    fail(kNoEventSourceError);
+    restoreFocusToUnlessSameAs(previous, live);
+    return false;
+  }
+
+  std::array<std::unique_ptr<KeyboardEvent>, kSaveKeyStrokes.size()> events;
+  for (std::size_t i = 0; i < events.size(); ++i) {
+    events[i] =
+        source->createKeyboardEvent(kSaveKeyStrokes[i].virtualKey, kSaveKeyStrokes[i].keyDown);
+  }
+  for (const auto& event : events) {
+    if (!event) {
+      fail(kNoEventsError);
+      for (auto& made : events) {
+        made.reset();
+      }
+      source.reset();
+      restoreFocusToUnlessSameAs(previous, live);
+      return false;
+    }
+  }
+
+  // Exactly Command on every event, whatever modifiers the source reported.
+  for (const auto& event : events) {
+    event->setFlags(kEventFlagMaskCommand);
+  }
+  const int pid = live->processIdentifier();
+  for (const auto& event : events) {
+    event->postToPid(pid);
+  }
+  for (auto& event : events) {
+    event.reset();
+  }
+  source.reset();
+  platform_.runLoop.sleepMicroseconds(kFocusRestoreDelayMicroseconds);
+
+  restoreFocusToUnlessSameAs(previous, live);
+  return true;
+}
+
+void AppDelegate::restoreFocusToUnlessSameAs(const RunningApplicationRef& application,
+                                             const RunningApplicationRef& other) {
+  if (!application) {
+    return;
+  }
+  // The user was already working in Live, which keeps the focus.
+  if (other && application->processIdentifier() == other->processIdentifier()) {
+    return;
+  }
+  application->activateWithOptions(0);
+}
+
+void AppDelegate::performSaveIsManual(bool manual) {
+  std::string error;
+  if (sendSaveCommandReturningError(&error)) {
+    const std::string time = platform_.system.shortTimeString(platform_.runLoop.now());
+    setLastStatusMessage((manual ? "Saved at " : "Autosaved at ") + time);
+    logMessage(manual ? "Manual save command sent successfully."
+                      : "Autosave command sent successfully.");
+    // The next automatic save comes one full interval after this one.
+    if (manual && autosaveConditionsHold()) {
+      configureAutosaveTimer();
+    }
+  } else {
+    setLastStatusMessage(error.empty() ? std::string(kSaveFailedMessage) : error);
+    logMessage(std::string(manual ? "Manual save" : "Autosave") +
+               " failed: " + lastStatusMessage());
+  }
+  refreshMenu();
+}
+
+void AppDelegate::saveNow() {
+  performSaveIsManual(true);
+}
+
+}  // namespace qm

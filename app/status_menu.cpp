@@ -1,0 +1,190 @@
+// The status menu: building it, refreshing it from the state, the waiting
+// animation, "Report a Problem" and "Quit".
+#include "app_delegate.h"
+
+namespace qm {
+
+namespace {
+
+constexpr std::string_view kCheck = "✓ ";
+constexpr std::string_view kCross = "✕ ";
+constexpr std::string_view kDot = " · ";
+
+std::string concat(std::initializer_list<std::string_view> parts) {
+  std::size_t size = 0;
+  for (std::string_view part : parts) {
+    size += part.size();
+  }
+  std::string text;
+  text.reserve(size);
+  for (std::string_view part : parts) {
+    text.append(part);
+  }
+  return text;
+}
+
+}  // namespace
+
+void AppDelegate::buildMenuBar() {
+  StatusBar& bar = platform_.statusBar;
+  setStatusItem(bar.statusItemWithLength(kVariableStatusItemLength));
+  statusItem()->setImage(menuBarIconImage());
+  statusItem()->setToolTip("Quillmark");
+
+  MenuRef menu = bar.createMenu("Quillmark");
+  // Items may outlive the delegate; a late click then does nothing.
+  const std::weak_ptr<AppDelegate*> alive = lifetime_;
+  const auto action = [alive](void (AppDelegate::*method)()) -> MenuAction {
+    return [alive, method](MenuItem&) {
+      if (auto self = alive.lock()) {
+        ((*self)->*method)();
+      }
+    };
+  };
+  const auto disabledLine = [&bar](const std::string& title) {
+    MenuItemRef item = bar.createMenuItem(title, nullptr, "");
+    item->setEnabled(false);
+    return item;
+  };
+
+  menu->addItem(disabledLine("Quillmark"));
+  setStatusLineItem(disabledLine(""));
+  menu->addItem(statusLineItem());
+  setAbletonStatusItem(disabledLine(""));
+  menu->addItem(abletonStatusItem());
+  setAccessibilityStatusItem(disabledLine(""));
+  menu->addItem(accessibilityStatusItem());
+  setAutosaveStatusItem(disabledLine(""));
+  menu->addItem(autosaveStatusItem());
+  menu->addItem(bar.separatorItem());
+
+  MenuItemRef intervalItem = bar.createMenuItem("Interval", nullptr, "");
+  MenuRef intervalMenu = bar.createMenu("Interval");
+  for (std::int64_t seconds : kIntervalChoices) {
+    MenuItemRef item = bar.createMenuItem(
+        intervalMenuTitleForSeconds(seconds),
+        [alive](MenuItem& sender) {
+          if (auto self = alive.lock()) {
+            (*self)->selectInterval(sender);
+          }
+        },
+        "");
+    item->setTag(seconds);
+    intervalItems()[seconds] = item;
+    intervalMenu->addItem(item);
+  }
+  intervalItem->setSubmenu(intervalMenu);
+  menu->addItem(intervalItem);
+
+  setToggleAutosaveItem(bar.createMenuItem("", action(&AppDelegate::toggleAutosave), ""));
+  menu->addItem(toggleAutosaveItem());
+  setSaveNowItem(bar.createMenuItem("Save Now", action(&AppDelegate::saveNow), ""));
+  menu->addItem(saveNowItem());
+  setAccessibilityItem(bar.createMenuItem("Open Accessibility Settings",
+                                          action(&AppDelegate::openAccessibilitySettings), ""));
+  menu->addItem(accessibilityItem());
+  menu->addItem(bar.separatorItem());
+  menu->addItem(bar.createMenuItem("Report a Problem", action(&AppDelegate::reportProblem), ""));
+  menu->addItem(bar.separatorItem());
+  menu->addItem(bar.createMenuItem("Quit", action(&AppDelegate::quitApp), "q"));
+
+  statusItem()->setMenu(menu);
+}
+
+void AppDelegate::refreshMenu() {
+  const bool running = isAbletonRunning();
+  const bool trusted = hasAccessibilityAccess();
+  // Read before the animation may be stopped below.
+  const std::string symbol = waitingAnimationSymbol();
+
+  const bool countdownActive = running && trusted && autosaveEnabled() && nextAutosaveAt();
+  const bool closing = hasSeenAbletonRunning() && abletonStoppedAt() && !running;
+
+  if (running || closing) {
+    stopWaitingAnimation();
+  } else {
+    startWaitingAnimationIfNeeded();
+  }
+
+  const std::string& message = lastStatusMessage();
+  const std::string countdown = countdownActive ? formattedCountdownText() : std::string();
+  std::string statusLine;
+  if (closing) {
+    statusLine = kAbletonClosedStatusMessage;
+  } else if (!running) {
+    statusLine = concat({symbol, " Waiting for Ableton Live"});
+  } else if (countdownActive && !message.empty()) {
+    statusLine = concat({kCheck, message, kDot, "next ", countdown});
+  } else if (countdownActive) {
+    statusLine = concat({kCheck, "Next save in ", countdown});
+  } else if (!message.empty()) {
+    statusLine = message;
+  } else if (!trusted) {
+    statusLine = concat({kCross, "Grant Accessibility access"});
+  } else if (autosaveEnabled()) {
+    statusLine = concat({kCheck, "Autosave every ", intervalStatusText()});
+  } else {
+    statusLine = concat({kCross, "Autosave paused"});
+  }
+  statusLineItem()->setTitle(statusLine);
+
+  abletonStatusItem()->setTitle(running ? concat({kCheck, "Ableton connected"})
+                                        : concat({symbol, " Ableton waiting"}));
+  accessibilityStatusItem()->setTitle(trusted ? concat({kCheck, "Accessibility granted"})
+                                              : concat({kCross, "Accessibility missing"}));
+  autosaveStatusItem()->setTitle(
+      autosaveEnabled() ? concat({kCheck, "Autosave on", kDot, "every ", intervalStatusText()})
+                        : concat({kCross, "Autosave off"}));
+  toggleAutosaveItem()->setTitle(autosaveEnabled() ? "Pause Autosave" : "Start Autosave");
+  saveNowItem()->setEnabled(true);
+  accessibilityItem()->setHidden(trusted);
+
+  statusItem()->setToolTip(concat({
+      running ? "Ableton connected" : "Ableton not connected",
+      " | ",
+      trusted ? "Accessibility granted" : "Accessibility missing",
+      " | ",
+      autosaveEnabled() ? "Autosave on" : "Autosave off",
+      countdownActive ? " | Next save " : "",
+      countdown,
+  }));
+
+  for (const auto& [seconds, item] : intervalItems()) {
+    item->setState(seconds == intervalSeconds() ? kControlStateValueOn : kControlStateValueOff);
+  }
+}
+
+void AppDelegate::startWaitingAnimationIfNeeded() {
+  if (waitingAnimationTimer()) {
+    return;
+  }
+  setWaitingAnimationFrame(0);
+  setWaitingAnimationTimer(
+      makeRepeatingTimer(kWaitingAnimationInterval, &AppDelegate::handleWaitingAnimationTimer));
+}
+
+void AppDelegate::stopWaitingAnimation() {
+  stopTimer(waitingAnimationTimer_);
+  setWaitingAnimationFrame(0);
+}
+
+void AppDelegate::handleWaitingAnimationTimer() {
+  setWaitingAnimationFrame(waitingAnimationFrame() + 1);
+  refreshMenu();
+}
+
+std::string AppDelegate::waitingAnimationSymbol() const {
+  const auto frame = static_cast<std::uint64_t>(waitingAnimationFrame());
+  return std::string(kWaitingSymbols[frame % kWaitingSymbols.size()]);
+}
+
+void AppDelegate::reportProblem() {
+  platform_.workspace.openURL(std::string(kSupportURL));
+}
+
+void AppDelegate::quitApp() {
+  stopWaitingAnimation();
+  platform_.system.terminate();
+}
+
+}  // namespace qm
