@@ -1,0 +1,21 @@
+// The AppKit implementations of the ports, one factory per concern. Each
+// object must live as long as the application delegate that uses it.
+#pragma once
+
+#include <memory>
+
+#include "platform.h"
+
+namespace qm::macos {
+
+std::unique_ptr<RunLoop> makeRunLoop();
+std::unique_ptr<Workspace> makeWorkspace();
+std::unique_ptr<Accessibility> makeAccessibility();
+std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
+std::unique_ptr<Preferences> makePreferences();
+std::unique_ptr<StatusBar> makeStatusBar();
+std::unique_ptr<Alerts> makeAlerts();
+std::unique_ptr<Graphics> makeGraphics();
+std::unique_ptr<System> makeSystem();
+
+}  // namespace qm::macos

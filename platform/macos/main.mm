@@ -1,0 +1,65 @@
+// Quillmark's entry point: an accessory application whose behaviour lives in
+// qm::AppDelegate, driven by AppKit's event loop.
+
+#import <AppKit/AppKit.h>
+
+#include <memory>
+
+#include "app_delegate.h"
+#include "macos_platform.h"
+
+// Receives the launch notification and hands it to the C++ delegate.
+@interface QMApplicationDelegate : NSObject <NSApplicationDelegate>
+- (instancetype)initWithDelegate:(qm::AppDelegate*)delegate;
+@end
+
+@implementation QMApplicationDelegate {
+  qm::AppDelegate* _delegate;
+}
+
+- (instancetype)initWithDelegate:(qm::AppDelegate*)delegate {
+  self = [super init];
+  if (self != nil) {
+    _delegate = delegate;
+  }
+  return self;
+}
+
+- (void)applicationDidFinishLaunching:(NSNotification*)notification {
+  (void)notification;
+  _delegate->applicationDidFinishLaunching();
+}
+
+@end
+
+int main(int argc, const char* argv[]) {
+  (void)argc;
+  (void)argv;
+  @autoreleasepool {
+    NSApplication* application = [NSApplication sharedApplication];
+
+    const auto runLoop = qm::macos::makeRunLoop();
+    const auto workspace = qm::macos::makeWorkspace();
+    const auto accessibility = qm::macos::makeAccessibility();
+    const auto keyboardEvents = qm::macos::makeKeyboardEvents();
+    const auto preferences = qm::macos::makePreferences();
+    const auto statusBar = qm::macos::makeStatusBar();
+    const auto alerts = qm::macos::makeAlerts();
+    const auto graphics = qm::macos::makeGraphics();
+    const auto system = qm::macos::makeSystem();
+    qm::Platform platform{*runLoop,   *workspace, *accessibility, *keyboardEvents, *preferences,
+                          *statusBar, *alerts,    *graphics,      *system};
+
+    // Lives for the whole run: the status item, the menu and every timer
+    // call back into it.
+    const auto delegate = std::make_unique<qm::AppDelegate>(platform);
+    // NSApplication holds its delegate weakly; this reference keeps it.
+    QMApplicationDelegate* applicationDelegate NS_VALID_UNTIL_END_OF_SCOPE =
+        [[QMApplicationDelegate alloc] initWithDelegate:delegate.get()];
+
+    [application setDelegate:applicationDelegate];
+    [application setActivationPolicy:NSApplicationActivationPolicyAccessory];
+    [application run];
+  }
+  return 0;
+}

@@ -1,0 +1,546 @@
+#include "sim_world.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <stdexcept>
+#include <string_view>
+
+#include "sim_process.h"
+
+namespace qm::sim {
+namespace {
+
+constexpr Date kForever = std::numeric_limits<Date>::infinity();
+constexpr std::uint16_t kCommandKeyCode = 55;
+constexpr std::uint16_t kSKeyCode = 1;
+
+bool isAsciiLetter(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+bool isAsciiDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// A scheme ("letter (letter | digit | + | - | .)*:") and no blank or control
+// character anywhere: what a URL parser accepts and a workspace can open.
+bool parsesAsURL(std::string_view text) {
+  if (text.empty() || !isAsciiLetter(text[0])) {
+    return false;
+  }
+  std::size_t i = 1;
+  while (i < text.size() && (isAsciiLetter(text[i]) || isAsciiDigit(text[i]) || text[i] == '+' ||
+                             text[i] == '-' || text[i] == '.')) {
+    ++i;
+  }
+  if (i == text.size() || text[i] != ':') {
+    return false;
+  }
+  return std::none_of(text.begin(), text.end(), [](char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte <= 0x20 || byte == 0x7f;
+  });
+}
+
+// The first time strictly after `now` on the grid `due + k * period`. Far
+// from the epoch a tiny period can vanish in rounding; the timer then fires
+// at the next representable instant rather than never.
+Date nextGridTime(Date due, double period, Date now) {
+  Date next = due + period;
+  if (next > now) {
+    return next;
+  }
+  const double k = std::floor((now - due) / period) + 1;
+  next = due + k * period;
+  if (!(next > now)) {
+    next = due + (k + 1) * period;
+  }
+  if (!(next > now)) {
+    next = std::nextafter(now, kForever);
+  }
+  return next;
+}
+
+void requireFinite(Date time, const char* what) {
+  if (!std::isfinite(time)) {
+    throw std::invalid_argument(std::string(what) + " needs a finite time");
+  }
+}
+
+}  // namespace
+
+Date World::startDate() {
+  std::tm local{};
+  local.tm_year = 2025 - 1900;
+  local.tm_mon = 2;
+  local.tm_mday = 2;
+  local.tm_hour = 9;
+  local.tm_isdst = -1;
+  return static_cast<Date>(std::mktime(&local));
+}
+
+World::World(std::string homeDirectory)
+    : now_(startDate()), homeDirectory_(std::move(homeDirectory)) {}
+
+World::~World() = default;
+
+// ---------------------------------------------------------------------------
+// Clock and main thread
+
+void World::advanceTo(Date time) {
+  requireFinite(time, "advanceTo");
+  if (callDepth_ > 0) {
+    throw std::logic_error("advanceTo from inside a main-thread call");
+  }
+  runUntil(time, nullptr);
+}
+
+void World::at(Date time, std::function<void()> action) {
+  requireFinite(time, "at");
+  auto call = std::make_shared<detail::ScheduledCall>();
+  call->due = time;
+  call->callback = std::move(action);
+  push(commonCalls_, std::move(call));
+}
+
+void World::push(detail::CallQueue& queue, detail::ScheduledCallPtr call) {
+  call->seq = nextSeq_++;
+  queue.push(std::move(call));
+}
+
+void World::runUntil(Date limit, const Process* modalOwner) {
+  const bool commonOnly = modalOwner != nullptr;
+  // What came due while a call blocked the thread is overdue: it runs as soon
+  // as control is back here, even past `limit`.
+  while (detail::ScheduledCallPtr call = nextDue(std::max(limit, now_), commonOnly)) {
+    if (call->due > now_) {
+      now_ = call->due;
+    }
+    fire(std::move(call), modalOwner);
+  }
+  if (limit > now_) {
+    now_ = limit;
+  }
+}
+
+detail::ScheduledCallPtr World::nextDue(Date limit, bool commonOnly) {
+  const detail::ScheduledCall* best = commonCalls_.top();
+  detail::CallQueue* from = &commonCalls_;
+  if (!commonOnly) {
+    const detail::ScheduledCall* other = defaultModeCalls_.top();
+    if (other && (!best || detail::CallQueue::before(*other, *best))) {
+      best = other;
+      from = &defaultModeCalls_;
+    }
+  }
+  if (!best || !(best->due <= limit)) {
+    return nullptr;
+  }
+  return from->pop();
+}
+
+void World::fire(detail::ScheduledCallPtr call, const Process* modalOwner) {
+  const int pid = call->owner ? call->owner->pid() : 0;
+  firing_.push_back(call.get());
+  ++callDepth_;
+  // Runs on every way out: a repeating timer goes back on its grid unless it
+  // was invalidated or its process ended meanwhile.
+  auto finish = [&] {
+    --callDepth_;
+    firing_.pop_back();
+    if (call->period > 0) {
+      if (call->valid) {
+        call->due = nextGridTime(call->due, call->period, now_);
+        push(commonCalls_, call);
+      }
+    } else {
+      call->valid = false;
+    }
+  };
+  try {
+    call->callback();
+  } catch (const ProcessExit& exit) {
+    finish();
+    // Inside an alert of the ending process, its whole stack must unwind.
+    if (modalOwner != nullptr && exit.process == modalOwner) {
+      throw;
+    }
+    notify(Event::Kind::afterDispatch, pid, 0);
+    return;
+  } catch (...) {
+    finish();
+    throw;
+  }
+  finish();
+  notify(Event::Kind::afterDispatch, pid, 0);
+}
+
+detail::ScheduledCallPtr World::scheduleTimer(Process& owner, double interval,
+                                              std::function<void()> callback) {
+  auto call = std::make_shared<detail::ScheduledCall>();
+  call->owner = &owner;
+  call->period = interval > 0 ? interval : kMinimumTimerInterval;
+  call->callback = std::move(callback);
+  if (owner.terminated()) {
+    call->valid = false;
+    call->owner = nullptr;
+    return call;
+  }
+  call->due = now_ + call->period;
+  if (!(call->due > now_)) {
+    call->due = std::nextafter(now_, kForever);
+  }
+  push(commonCalls_, call);
+  return call;
+}
+
+void World::schedulePerform(Process& owner, double delay, std::function<void()> callback) {
+  if (owner.terminated()) {
+    return;
+  }
+  auto call = std::make_shared<detail::ScheduledCall>();
+  call->owner = &owner;
+  call->due = now_ + (delay > 0 ? delay : 0);
+  call->callback = std::move(callback);
+  push(defaultModeCalls_, std::move(call));
+}
+
+void World::sleepFor(double seconds) {
+  if (seconds > 0) {
+    now_ += seconds;
+  }
+}
+
+bool World::runAsEvent(const Process& owner, const std::function<void()>& body) {
+  ++callDepth_;
+  try {
+    body();
+  } catch (const ProcessExit& exit) {
+    --callDepth_;
+    if (exit.process != &owner) {
+      throw;
+    }
+    notify(Event::Kind::afterDispatch, owner.pid(), 0);
+    return false;
+  } catch (...) {
+    --callDepth_;
+    throw;
+  }
+  --callDepth_;
+  notify(Event::Kind::afterDispatch, owner.pid(), 0);
+  return true;
+}
+
+void World::cancelCallsOf(const Process& owner) {
+  auto owned = [&owner](const detail::ScheduledCall& call) { return call.owner == &owner; };
+  commonCalls_.removeIf(owned);
+  defaultModeCalls_.removeIf(owned);
+  for (detail::ScheduledCall* call : firing_) {
+    if (call->owner == &owner) {
+      call->valid = false;
+      call->owner = nullptr;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Modal alerts
+
+void World::setNextAlertResponse(int buttonIndex, double openSeconds) {
+  if (buttonIndex < 0 || !std::isfinite(openSeconds) || openSeconds < 0) {
+    throw std::invalid_argument("alert response needs a button index >= 0 and a span >= 0");
+  }
+  nextAlertButton_ = buttonIndex;
+  nextAlertOpenSeconds_ = openSeconds;
+}
+
+long World::runModal(const Process& owner, const AlertContent& alert) {
+  // An alert without buttons gets an "OK" button.
+  const int buttonCount = std::max<int>(1, static_cast<int>(alert.buttonTitles.size()));
+  const int button = nextAlertButton_.value_or(std::min(1, buttonCount - 1));
+  const double openSeconds = nextAlertOpenSeconds_;
+  nextAlertButton_.reset();
+  nextAlertOpenSeconds_ = 0;
+  if (button >= buttonCount) {
+    throw std::logic_error("the scripted answer presses button " + std::to_string(button) +
+                           " of an alert with " + std::to_string(buttonCount));
+  }
+
+  alerts_.push_back(AlertRecord{now_, owner.pid(), alert, std::nullopt, std::nullopt});
+  const std::size_t index = alerts_.size() - 1;
+  notify(Event::Kind::alertShown, owner.pid(), index);
+
+  const Date closesAt = now_ + openSeconds;
+  ++modalDepth_;
+  try {
+    runUntil(closesAt, &owner);
+  } catch (...) {
+    --modalDepth_;
+    throw;
+  }
+  --modalDepth_;
+
+  alerts_[index].pressedButton = button;
+  alerts_[index].answeredAt = now_;
+  notify(Event::Kind::alertAnswered, owner.pid(), index);
+  return kAlertFirstButtonReturn + button;
+}
+
+// ---------------------------------------------------------------------------
+// Running applications
+
+int World::startApplication(const std::string& bundleIdentifier, const std::string& name,
+                            bool hidden) {
+  const int pid = nextPid_++;
+  applications_.push_back(Application{pid, bundleIdentifier, name, hidden, true});
+  return pid;
+}
+
+World::Application* World::application(int pid) {
+  auto it = std::lower_bound(applications_.begin(), applications_.end(), pid,
+                             [](const Application& app, int value) { return app.pid < value; });
+  return it != applications_.end() && it->pid == pid ? &*it : nullptr;
+}
+
+const World::Application* World::application(int pid) const {
+  return const_cast<World*>(this)->application(pid);
+}
+
+void World::quitApplication(int pid) {
+  if (Application* app = application(pid)) {
+    app->running = false;
+    if (frontmost_ == pid) {
+      frontmost_.reset();
+    }
+  }
+}
+
+void World::quitApplications(const std::string& bundleIdentifier) {
+  for (const Application& app : applications_) {
+    if (app.running && app.bundleIdentifier == bundleIdentifier) {
+      quitApplication(app.pid);
+    }
+  }
+}
+
+bool World::isRunning(int pid) const {
+  const Application* app = application(pid);
+  return app && app->running;
+}
+
+bool World::isHidden(int pid) const {
+  const Application* app = application(pid);
+  return app && app->hidden;
+}
+
+void World::setHidden(int pid, bool hidden) {
+  Application* app = application(pid);
+  if (!app) {
+    throw std::invalid_argument("no application with pid " + std::to_string(pid));
+  }
+  app->hidden = hidden;
+}
+
+void World::setFrontmost(std::optional<int> pid) {
+  if (pid && !isRunning(*pid)) {
+    throw std::invalid_argument("pid " + std::to_string(*pid) + " does not run");
+  }
+  frontmost_ = pid;
+}
+
+std::vector<int> World::runningApplications(const std::string& bundleIdentifier) const {
+  std::vector<int> pids;
+  for (const Application& app : applications_) {
+    if (app.running && app.bundleIdentifier == bundleIdentifier) {
+      pids.push_back(app.pid);
+    }
+  }
+  return pids;
+}
+
+// Activation brings the application forward but does not unhide it: the
+// application under test has to ask for that itself.
+bool World::activateApplication(int pid, unsigned options) {
+  if (!isRunning(pid)) {
+    return false;
+  }
+  frontmost_ = pid;
+  activations_.push_back(Activation{now_, pid, options});
+  notify(Event::Kind::activation, pid, activations_.size() - 1);
+  return true;
+}
+
+bool World::unhideApplication(int pid) {
+  Application* app = application(pid);
+  if (!app || !app->running) {
+    return false;
+  }
+  app->hidden = false;
+  unhidings_.push_back(Unhiding{now_, pid});
+  notify(Event::Kind::unhiding, pid, unhidings_.size() - 1);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Accessibility, URLs, keyboard events
+
+bool World::checkTrust(const Process& owner, bool prompt) {
+  ++trustChecks_;
+  if (prompt) {
+    ++promptRequests_;
+    if (!trusted_) {
+      ++promptsShown_;
+      notify(Event::Kind::accessibilityPrompt, owner.pid(), 0);
+    }
+  }
+  return trusted_;
+}
+
+bool World::openURL(const Process& owner, const std::string& url) {
+  if (!parsesAsURL(url)) {
+    return false;
+  }
+  openedURLs_.push_back(OpenedURL{now_, owner.pid(), url});
+  notify(Event::Kind::urlOpened, owner.pid(), openedURLs_.size() - 1);
+  return true;
+}
+
+void World::failKeyEventOfNextSave(int position) {
+  if (position < 1) {
+    throw std::invalid_argument("key event positions count from 1");
+  }
+  failingKeyEventPosition_ = position;
+}
+
+std::optional<int> World::makeEventSource(int stateId) {
+  eventSourceStates_.push_back(stateId);
+  if (failNextEventSource_) {
+    failNextEventSource_ = false;
+    return std::nullopt;
+  }
+  const int failingPosition = failingKeyEventPosition_;
+  failingKeyEventPosition_ = 0;
+  return failingPosition;
+}
+
+void World::postKeyEvent(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags) {
+  keyEvents_.push_back(PostedKeyEvent{now_, pid, keyCode, keyDown, flags, isRunning(pid)});
+
+  struct Step {
+    std::uint16_t keyCode;
+    bool keyDown;
+  };
+  static constexpr Step kSaveSequence[4] = {
+      {kCommandKeyCode, true}, {kSKeyCode, true}, {kSKeyCode, false}, {kCommandKeyCode, false}};
+  auto matches = [&](int step) {
+    return keyCode == kSaveSequence[step].keyCode && keyDown == kSaveSequence[step].keyDown &&
+           flags == kEventFlagMaskCommand;
+  };
+  SaveSequenceProgress& progress = saveSequences_[pid];
+  if (matches(progress.matched)) {
+    if (++progress.matched == 4) {
+      ++progress.completed;
+      progress.matched = 0;
+    }
+  } else {
+    progress.matched = matches(0) ? 1 : 0;
+  }
+
+  notify(Event::Kind::keyEventPosted, pid, keyEvents_.size() - 1);
+}
+
+int World::completedSaveSequences(int pid) const {
+  auto it = saveSequences_.find(pid);
+  return it == saveSequences_.end() ? 0 : it->second.completed;
+}
+
+// ---------------------------------------------------------------------------
+// Preferences
+
+void World::setIntegerPreference(const std::string& key, std::int64_t value) {
+  preferences_[key] = value;
+}
+void World::setDoublePreference(const std::string& key, double value) {
+  preferences_[key] = value;
+}
+void World::setBoolPreference(const std::string& key, bool value) {
+  preferences_[key] = value;
+}
+void World::setStringPreference(const std::string& key, std::string value) {
+  preferences_[key] = std::move(value);
+}
+void World::removePreference(const std::string& key) {
+  preferences_.erase(key);
+}
+
+const PreferenceValue* World::preference(const std::string& key) const {
+  auto it = preferences_.find(key);
+  return it == preferences_.end() ? nullptr : &it->second;
+}
+
+namespace {
+template <typename T>
+std::optional<T> typedPreference(const PreferenceValue* value) {
+  if (value != nullptr) {
+    if (const T* typed = std::get_if<T>(value)) {
+      return *typed;
+    }
+  }
+  return std::nullopt;
+}
+}  // namespace
+
+std::optional<std::int64_t> World::integerPreference(const std::string& key) const {
+  return typedPreference<std::int64_t>(preference(key));
+}
+std::optional<double> World::doublePreference(const std::string& key) const {
+  return typedPreference<double>(preference(key));
+}
+std::optional<bool> World::boolPreference(const std::string& key) const {
+  return typedPreference<bool>(preference(key));
+}
+std::optional<std::string> World::stringPreference(const std::string& key) const {
+  return typedPreference<std::string>(preference(key));
+}
+
+// ---------------------------------------------------------------------------
+// Account, programs, termination
+
+std::optional<std::string> World::userLibraryDirectory() const {
+  if (!libraryAvailable_) {
+    return std::nullopt;
+  }
+  return homeDirectory_ + "/Library";
+}
+
+int World::runTask(const Process& owner, const std::string& launchPath,
+                   const std::vector<std::string>& arguments) {
+  taskRuns_.push_back(TaskRun{now_, owner.pid(), launchPath, arguments, std::nullopt});
+  TaskRun& run = taskRuns_.back();
+  if (launchPath != kLaunchctlPath || !launchctlPresent_) {
+    notify(Event::Kind::taskRun, owner.pid(), taskRuns_.size() - 1);
+    throw std::runtime_error("launch path not accessible: " + launchPath);
+  }
+  int status = 0;
+  if (!arguments.empty() && arguments.front() == "bootstrap" && failingBootstraps_ > 0) {
+    --failingBootstraps_;
+    status = 5;
+  }
+  run.status = status;
+  notify(Event::Kind::taskRun, owner.pid(), taskRuns_.size() - 1);
+  return status;
+}
+
+void World::recordTermination(const Process& owner) {
+  terminations_.push_back(Termination{now_, owner.pid()});
+  notify(Event::Kind::terminated, owner.pid(), terminations_.size() - 1);
+}
+
+void World::notify(Event::Kind kind, int pid, std::size_t index) {
+  if (observer_) {
+    observer_(Event{kind, now_, pid, index});
+  }
+}
+
+}  // namespace qm::sim

@@ -1,0 +1,335 @@
+// The simulated desktop: a virtual clock with one main thread's pending calls,
+// running applications, Accessibility trust, posted key events, alerts,
+// preferences and launchctl runs. It outlives the Quillmark processes that
+// run on it one after another (see sim_process.h), and it injects faults.
+//
+// Everything is deterministic and single-threaded. The clock moves only when
+// the driver advances it or a process sleeps.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform.h"
+#include "sim_call_queue.h"
+#include "sim_preferences.h"
+
+namespace qm::sim {
+
+class Process;
+
+// Thrown by System::terminate() to unwind the ended process's stack. The
+// dispatch loop, Process::run() and Process::click() catch it. It derives
+// from nothing, so that application code catching std::exception cannot
+// swallow a terminate.
+struct ProcessExit {
+  const Process* process;
+};
+
+// What the application did to the world, in order.
+struct Activation {
+  Date time;
+  int pid;
+  unsigned options;
+};
+struct Unhiding {
+  Date time;
+  int pid;
+};
+struct PostedKeyEvent {
+  Date time;
+  int pid;
+  std::uint16_t keyCode;
+  bool keyDown;
+  std::uint64_t flags;
+  // False when no running application had that pid.
+  bool delivered;
+};
+struct AlertRecord {
+  Date shownAt;
+  // The Quillmark process that ran it.
+  int pid;
+  AlertContent content;
+  // Unset while the alert is open, or when its process ended meanwhile.
+  std::optional<int> pressedButton;
+  std::optional<Date> answeredAt;
+};
+struct OpenedURL {
+  Date time;
+  int pid;
+  std::string url;
+};
+struct TaskRun {
+  Date time;
+  int pid;
+  std::string launchPath;
+  std::vector<std::string> arguments;
+  // Unset when the program could not be started (the port threw).
+  std::optional<int> status;
+};
+struct Termination {
+  Date time;
+  int pid;
+};
+
+// Told to the observer as things happen. `index` points into the matching
+// record list; it is 0 for kinds without one.
+struct Event {
+  enum class Kind {
+    activation,           // activations()
+    unhiding,             // unhidings()
+    keyEventPosted,       // keyEvents()
+    alertShown,           // alerts()
+    alertAnswered,        // alerts()
+    accessibilityPrompt,  // the system prompt appeared (no record)
+    urlOpened,            // openedURLs()
+    taskRun,              // taskRuns()
+    terminated,           // terminations()
+    afterDispatch,        // a main-thread call (timer, perform, action, click, run) returned
+  };
+  Kind kind;
+  Date time;
+  // The Quillmark process concerned; for activation, unhiding and key events
+  // the target application; 0 for the world's own scripted actions.
+  int pid;
+  std::size_t index;
+};
+
+class World {
+ public:
+  // `homeDirectory` is a real folder chosen by the test; the world itself
+  // never creates or reads files.
+  explicit World(std::string homeDirectory);
+  ~World();
+  World(const World&) = delete;
+  World& operator=(const World&) = delete;
+
+  // -------------------------------------------------------------------------
+  // Clock and main thread
+
+  // 2025-03-02 09:00:00 local time, where every world starts.
+  static Date startDate();
+  // NSTimer's floor for a non-positive interval.
+  static constexpr double kMinimumTimerInterval = 0.0001;
+
+  Date now() const { return now_; }
+  // Runs every call due up to `time`, in order of due time and then posting
+  // order, each seeing now() equal to its due time; then sets the clock to
+  // `time`. A call that sleeps moves the clock on, and what came due meanwhile
+  // runs late, right after it. The clock never goes back: an earlier `time`
+  // only runs what is overdue. Not allowed from inside a call; `time` must be
+  // finite.
+  void advanceTo(Date time);
+  void advanceBy(double seconds) { advanceTo(now_ + seconds); }
+  // Scripted actions of the driver. They run in the common modes, so also
+  // while a modal alert is open.
+  void at(Date time, std::function<void()> action);
+  void after(double seconds, std::function<void()> action) {
+    at(now_ + seconds, std::move(action));
+  }
+  // Timers, delayed performs and scripted actions waiting to run.
+  std::size_t pendingCallCount() const { return commonCalls_.size() + defaultModeCalls_.size(); }
+  bool insideCall() const { return callDepth_ > 0; }
+
+  // -------------------------------------------------------------------------
+  // Modal alerts
+
+  // How the next alert is answered: the button pressed and how long the alert
+  // stays open first. One use; afterwards alerts get the second button (the
+  // only one if there is one) at once.
+  void setNextAlertResponse(int buttonIndex, double openSeconds = 0);
+  bool alertOpen() const { return modalDepth_ > 0; }
+  const std::vector<AlertRecord>& alerts() const { return alerts_; }
+
+  // -------------------------------------------------------------------------
+  // Running applications. Pids are never reused.
+
+  int startApplication(const std::string& bundleIdentifier, const std::string& name,
+                       bool hidden = false);
+  void quitApplication(int pid);
+  void quitApplications(const std::string& bundleIdentifier);
+  bool isRunning(int pid) const;
+  bool isHidden(int pid) const;
+  void setHidden(int pid, bool hidden);
+  // The user's focus changes; not recorded as an activation.
+  void setFrontmost(std::optional<int> pid);
+  std::optional<int> frontmost() const { return frontmost_; }
+  // In launch order.
+  std::vector<int> runningApplications(const std::string& bundleIdentifier) const;
+  // Recorded only when asked of a running application.
+  const std::vector<Activation>& activations() const { return activations_; }
+  const std::vector<Unhiding>& unhidings() const { return unhidings_; }
+
+  // -------------------------------------------------------------------------
+  // Accessibility trust. The system prompt never changes trust by itself.
+
+  void setTrusted(bool trusted) { trusted_ = trusted; }
+  bool trusted() const { return trusted_; }
+  // Every trust check, with or without prompt.
+  std::uint64_t trustCheckCount() const { return trustChecks_; }
+  // Checks that asked for the prompt; the prompt appears only while untrusted.
+  int promptRequestCount() const { return promptRequests_; }
+  int promptShownCount() const { return promptsShown_; }
+
+  // -------------------------------------------------------------------------
+  // Keyboard events
+
+  // The modifiers that new events take from their source (default 0).
+  void setSourceModifierFlags(std::uint64_t flags) { sourceModifierFlags_ = flags; }
+  std::uint64_t sourceModifierFlags() const { return sourceModifierFlags_; }
+  // The next event source cannot be made.
+  void failNextEventSource() { failNextEventSource_ = true; }
+  // The next event source made gives no event at its `position`-th (1..4)
+  // creation.
+  void failKeyEventOfNextSave(int position);
+  // The state id of every event source asked for (made or not), in order.
+  const std::vector<int>& eventSourceStates() const { return eventSourceStates_; }
+  const std::vector<PostedKeyEvent>& keyEvents() const { return keyEvents_; }
+  // Complete Cmd down, S down, S up, Cmd up runs, each event flagged with
+  // exactly the Command mask, posted to `pid`.
+  int completedSaveSequences(int pid) const;
+
+  // -------------------------------------------------------------------------
+  // Preferences (the application's defaults domain; outlives processes)
+
+  void setIntegerPreference(const std::string& key, std::int64_t value);
+  void setDoublePreference(const std::string& key, double value);
+  void setBoolPreference(const std::string& key, bool value);
+  void setStringPreference(const std::string& key, std::string value);
+  void removePreference(const std::string& key);
+  const PreferenceValue* preference(const std::string& key) const;
+  // Unset unless the key holds a value of exactly that type.
+  std::optional<std::int64_t> integerPreference(const std::string& key) const;
+  std::optional<double> doublePreference(const std::string& key) const;
+  std::optional<bool> boolPreference(const std::string& key) const;
+  std::optional<std::string> stringPreference(const std::string& key) const;
+
+  // -------------------------------------------------------------------------
+  // URLs
+
+  // Only texts that parse as URLs are recorded.
+  const std::vector<OpenedURL>& openedURLs() const { return openedURLs_; }
+
+  // -------------------------------------------------------------------------
+  // The user's account and programs
+
+  const std::string& homeDirectory() const { return homeDirectory_; }
+  void setHomeDirectory(std::string path) { homeDirectory_ = std::move(path); }
+  // <home>/Library, or nothing while unavailable.
+  std::optional<std::string> userLibraryDirectory() const;
+  void setLibraryAvailable(bool available) { libraryAvailable_ = available; }
+  std::uint32_t userId() const { return userId_; }
+  void setUserId(std::uint32_t uid) { userId_ = uid; }
+  // The only program in this world is /bin/launchctl; starting any other, or
+  // launchctl while it is missing, throws std::runtime_error.
+  static constexpr const char* kLaunchctlPath = "/bin/launchctl";
+  void setLaunchctlPresent(bool present) { launchctlPresent_ = present; }
+  // The next `count` launchctl runs whose first argument is "bootstrap" exit
+  // with status 5; every other run exits 0.
+  void failNextBootstraps(int count) { failingBootstraps_ = count; }
+  const std::vector<TaskRun>& taskRuns() const { return taskRuns_; }
+  const std::vector<Termination>& terminations() const { return terminations_; }
+
+  // -------------------------------------------------------------------------
+  // Observer (one; pass an empty function to remove it)
+
+  void setObserver(std::function<void(const Event&)> observer) { observer_ = std::move(observer); }
+
+  // -------------------------------------------------------------------------
+  // Services for the ports of a Process. Tests have no need of them.
+
+  detail::ScheduledCallPtr scheduleTimer(Process& owner, double interval,
+                                         std::function<void()> callback);
+  void schedulePerform(Process& owner, double delay, std::function<void()> callback);
+  void sleepFor(double seconds);
+  long runModal(const Process& owner, const AlertContent& alert);
+  // Runs `body` as one main-thread event of `owner`; catches its exit.
+  // Returns false when the process ended during it.
+  bool runAsEvent(const Process& owner, const std::function<void()>& body);
+  void cancelCallsOf(const Process& owner);
+  bool activateApplication(int pid, unsigned options);
+  bool unhideApplication(int pid);
+  bool openURL(const Process& owner, const std::string& url);
+  bool checkTrust(const Process& owner, bool prompt);
+  // Unset when no source can be made; otherwise the failing event position
+  // (0 for none) of the new source.
+  std::optional<int> makeEventSource(int stateId);
+  void postKeyEvent(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags);
+  int runTask(const Process& owner, const std::string& launchPath,
+              const std::vector<std::string>& arguments);
+  void recordTermination(const Process& owner);
+
+ private:
+  struct Application {
+    int pid;
+    std::string bundleIdentifier;
+    std::string name;
+    bool hidden;
+    bool running;
+  };
+  struct SaveSequenceProgress {
+    int matched = 0;
+    int completed = 0;
+  };
+
+  void runUntil(Date limit, const Process* modalOwner);
+  detail::ScheduledCallPtr nextDue(Date limit, bool commonOnly);
+  void fire(detail::ScheduledCallPtr call, const Process* modalOwner);
+  void push(detail::CallQueue& queue, detail::ScheduledCallPtr call);
+  void notify(Event::Kind kind, int pid, std::size_t index);
+  Application* application(int pid);
+  const Application* application(int pid) const;
+
+  Date now_;
+  std::uint64_t nextSeq_ = 0;
+  int callDepth_ = 0;
+  int modalDepth_ = 0;
+  // Timers and scripted actions run in every mode; performs only in the
+  // default mode, so they wait while an alert is open.
+  detail::CallQueue commonCalls_;
+  detail::CallQueue defaultModeCalls_;
+  // The calls running now, innermost last (alerts nest).
+  std::vector<detail::ScheduledCall*> firing_;
+
+  std::optional<int> nextAlertButton_;
+  double nextAlertOpenSeconds_ = 0;
+  std::vector<AlertRecord> alerts_;
+
+  int nextPid_ = 500;
+  std::vector<Application> applications_;  // in launch order, pids ascending
+  std::optional<int> frontmost_;
+  std::vector<Activation> activations_;
+  std::vector<Unhiding> unhidings_;
+
+  bool trusted_ = false;
+  std::uint64_t trustChecks_ = 0;
+  int promptRequests_ = 0;
+  int promptsShown_ = 0;
+
+  std::uint64_t sourceModifierFlags_ = 0;
+  bool failNextEventSource_ = false;
+  int failingKeyEventPosition_ = 0;
+  std::vector<int> eventSourceStates_;
+  std::vector<PostedKeyEvent> keyEvents_;
+  std::map<int, SaveSequenceProgress> saveSequences_;
+
+  std::map<std::string, PreferenceValue> preferences_;
+  std::vector<OpenedURL> openedURLs_;
+
+  std::string homeDirectory_;
+  bool libraryAvailable_ = true;
+  std::uint32_t userId_ = 501;
+  bool launchctlPresent_ = true;
+  int failingBootstraps_ = 0;
+  std::vector<TaskRun> taskRuns_;
+  std::vector<Termination> terminations_;
+
+  std::function<void(const Event&)> observer_;
+};
+
+}  // namespace qm::sim

@@ -1,0 +1,145 @@
+// Declarations that Apple's macOS SDK has and GNUstep lacks, written as the
+// SDK declares them (availability and nullability annotations dropped). Only
+// the Linux type-check of platform/macos forces this header in, so that clang
+// can check every message and call against GNUstep's AppKit and Foundation.
+// Nothing in the product includes it.
+#pragma once
+
+#import <AppKit/AppKit.h>
+
+#include <stdint.h>
+#include <sys/types.h>
+
+// ---------------------------------------------------------------------------
+// Foundation (NSObjCRuntime.h)
+
+#ifndef NS_VALID_UNTIL_END_OF_SCOPE
+#if __has_attribute(objc_precise_lifetime)
+#define NS_VALID_UNTIL_END_OF_SCOPE __attribute__((objc_precise_lifetime))
+#else
+#define NS_VALID_UNTIL_END_OF_SCOPE
+#endif
+#endif
+
+// NSFileManager.h
+@interface NSFileManager (AppleSDK)
+- (NSArray<NSURL*>*)URLsForDirectory:(NSSearchPathDirectory)directory
+                           inDomains:(NSSearchPathDomainMask)domainMask;
+@end
+
+// ---------------------------------------------------------------------------
+// AppKit
+
+// NSApplication.h
+@interface NSApplication (AppleSDK)
+- (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
+@end
+
+// NSStatusItem.h
+@interface NSStatusItem (AppleSDK)
+@property(readonly, strong) NSStatusBarButton* button;
+@end
+
+// NSMenuItem.h
+@interface NSMenuItem (AppleSDK)
+@property(getter=isHidden) BOOL hidden;
+@end
+
+// NSImage.h, in the form it takes for C++, where "template" is a keyword.
+@interface NSImage (AppleSDK)
+- (BOOL)isTemplate;
+- (void)setTemplate:(BOOL)isTemplate;
+@end
+
+// NSBezierPath.h. Apple names these enumerators of NSLineCapStyle and
+// NSLineJoinStyle; GNUstep has the same values under older names, and an
+// enumeration cannot be reopened, so they are constants of the enum type.
+static const NSLineCapStyle NSLineCapStyleButt = NSButtLineCapStyle;
+static const NSLineCapStyle NSLineCapStyleRound = NSRoundLineCapStyle;
+static const NSLineCapStyle NSLineCapStyleSquare = NSSquareLineCapStyle;
+static const NSLineJoinStyle NSLineJoinStyleMiter = NSMiterLineJoinStyle;
+static const NSLineJoinStyle NSLineJoinStyleRound = NSRoundLineJoinStyle;
+static const NSLineJoinStyle NSLineJoinStyleBevel = NSBevelLineJoinStyle;
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+// ---------------------------------------------------------------------------
+// CoreFoundation (MacTypes.h, CFBase.h, CFNumber.h, CFDictionary.h)
+
+typedef unsigned char Boolean;
+typedef signed long CFIndex;
+typedef unsigned long CFHashCode;
+typedef const void* CFTypeRef;
+typedef const struct __CFString* CFStringRef;
+typedef const struct __CFAllocator* CFAllocatorRef;
+typedef const struct __CFBoolean* CFBooleanRef;
+typedef const struct __CFDictionary* CFDictionaryRef;
+
+extern const CFAllocatorRef kCFAllocatorDefault;
+extern const CFBooleanRef kCFBooleanTrue;
+extern const CFBooleanRef kCFBooleanFalse;
+
+void CFRelease(CFTypeRef cf);
+
+typedef const void* (*CFDictionaryRetainCallBack)(CFAllocatorRef allocator, const void* value);
+typedef void (*CFDictionaryReleaseCallBack)(CFAllocatorRef allocator, const void* value);
+typedef CFStringRef (*CFDictionaryCopyDescriptionCallBack)(const void* value);
+typedef Boolean (*CFDictionaryEqualCallBack)(const void* value1, const void* value2);
+typedef CFHashCode (*CFDictionaryHashCallBack)(const void* value);
+typedef struct {
+  CFIndex version;
+  CFDictionaryRetainCallBack retain;
+  CFDictionaryReleaseCallBack release;
+  CFDictionaryCopyDescriptionCallBack copyDescription;
+  CFDictionaryEqualCallBack equal;
+  CFDictionaryHashCallBack hash;
+} CFDictionaryKeyCallBacks;
+typedef struct {
+  CFIndex version;
+  CFDictionaryRetainCallBack retain;
+  CFDictionaryReleaseCallBack release;
+  CFDictionaryCopyDescriptionCallBack copyDescription;
+  CFDictionaryEqualCallBack equal;
+} CFDictionaryValueCallBacks;
+
+extern const CFDictionaryKeyCallBacks kCFCopyStringDictionaryKeyCallBacks;
+extern const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks;
+
+CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, const void** values,
+                                   CFIndex numValues, const CFDictionaryKeyCallBacks* keyCallBacks,
+                                   const CFDictionaryValueCallBacks* valueCallBacks);
+
+// ---------------------------------------------------------------------------
+// CoreGraphics (CGEventTypes.h, CGRemoteOperation.h, CGEventSource.h,
+// CGEvent.h); CF_ENUM and CF_OPTIONS written out as they expand in C++.
+
+typedef struct __CGEvent* CGEventRef;
+typedef struct __CGEventSource* CGEventSourceRef;
+typedef uint16_t CGKeyCode;
+
+typedef enum CGEventSourceStateID : int32_t CGEventSourceStateID;
+enum CGEventSourceStateID : int32_t {
+  kCGEventSourceStatePrivate = -1,
+  kCGEventSourceStateCombinedSessionState = 0,
+  kCGEventSourceStateHIDSystemState = 1
+};
+
+typedef uint64_t CGEventFlags;
+enum : CGEventFlags { kCGEventFlagMaskCommand = 0x00100000 };
+
+CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID);
+CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown);
+void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
+void CGEventPostToPid(pid_t pid, CGEventRef event);
+
+// ---------------------------------------------------------------------------
+// ApplicationServices: HIServices (AXUIElement.h)
+
+extern Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options);
+extern CFStringRef kAXTrustedCheckOptionPrompt;
+
+#ifdef __cplusplus
+}
+#endif

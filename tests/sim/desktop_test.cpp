@@ -1,0 +1,236 @@
+// The desktop around the process: applications and focus, key events, trust,
+// URLs, programs, and the faults a test can inject into them.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "sim_process.h"
+#include "sim_world.h"
+
+namespace qm::sim {
+namespace {
+
+constexpr std::uint16_t kCommand = 55;
+constexpr std::uint16_t kS = 1;
+
+class DesktopTest : public ::testing::Test {
+ protected:
+  Platform& ports() { return process.platform(); }
+
+  // Posts one key event through the ports, as the save path does.
+  bool post(EventSource& source, std::uint16_t key, bool down, int pid,
+            std::uint64_t flags = kEventFlagMaskCommand) {
+    std::unique_ptr<KeyboardEvent> event = source.createKeyboardEvent(key, down);
+    if (!event) {
+      return false;
+    }
+    event->setFlags(flags);
+    event->postToPid(pid);
+    return true;
+  }
+  void postSave(int pid, std::uint64_t flags = kEventFlagMaskCommand) {
+    auto source = ports().keyboardEvents.createEventSource(kEventSourceStateCombinedSessionState);
+    ASSERT_TRUE(source);
+    post(*source, kCommand, true, pid, flags);
+    post(*source, kS, true, pid, flags);
+    post(*source, kS, false, pid, flags);
+    post(*source, kCommand, false, pid, flags);
+  }
+
+  World world{"/Users/tester"};
+  Process process{world};
+  const Date t0 = world.now();
+};
+
+TEST_F(DesktopTest, ApplicationsAreListedInLaunchOrderAndQuitLeavesNoFocus) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  const int finder = world.startApplication("com.apple.finder", "Finder");
+  const int second = world.startApplication("com.ableton.live", "Live", true);
+  EXPECT_LT(process.pid(), live);
+  EXPECT_TRUE(world.isHidden(second));
+
+  auto found = ports().workspace.runningApplicationsWithBundleIdentifier("com.ableton.live");
+  ASSERT_EQ(found.size(), 2u);
+  EXPECT_EQ(found[0]->processIdentifier(), live);
+  EXPECT_EQ(found[1]->processIdentifier(), second);
+  EXPECT_EQ(ports().workspace.frontmostApplication(), nullptr);
+
+  world.setFrontmost(finder);
+  EXPECT_EQ(ports().workspace.frontmostApplication()->processIdentifier(), finder);
+  world.quitApplication(finder);
+  EXPECT_EQ(ports().workspace.frontmostApplication(), nullptr);
+  EXPECT_THROW(world.setFrontmost(finder), std::invalid_argument);
+
+  world.quitApplications("com.ableton.live");
+  EXPECT_TRUE(
+      ports().workspace.runningApplicationsWithBundleIdentifier("com.ableton.live").empty());
+  // A handle outlives its application but can no longer act on it.
+  EXPECT_FALSE(found[0]->unhide());
+  EXPECT_FALSE(found[0]->activateWithOptions(kApplicationActivateAllWindows));
+  EXPECT_TRUE(world.activations().empty());
+  EXPECT_TRUE(world.unhidings().empty());
+}
+
+TEST_F(DesktopTest, ActivationTakesTheFocusButOnlyUnhideShowsAHiddenApplication) {
+  const int live = world.startApplication("com.ableton.live", "Live", true);
+  RunningApplicationRef app =
+      ports().workspace.runningApplicationsWithBundleIdentifier("com.ableton.live")[0];
+  world.advanceBy(1);
+  EXPECT_TRUE(app->activateWithOptions(kApplicationActivateAllWindows));
+  EXPECT_EQ(world.frontmost(), live);
+  EXPECT_TRUE(world.isHidden(live));
+  EXPECT_TRUE(app->unhide());
+  EXPECT_FALSE(world.isHidden(live));
+
+  ASSERT_EQ(world.activations().size(), 1u);
+  EXPECT_EQ(world.activations()[0].time, t0 + 1);
+  EXPECT_EQ(world.activations()[0].options, kApplicationActivateAllWindows);
+  ASSERT_EQ(world.unhidings().size(), 1u);
+  EXPECT_EQ(world.unhidings()[0].pid, live);
+}
+
+TEST_F(DesktopTest, EventsStartWithTheSourceFlagsUntilSetFlagsReplacesThem) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  world.setSourceModifierFlags(0x20000);  // Shift held
+  auto source = ports().keyboardEvents.createEventSource(kEventSourceStateCombinedSessionState);
+  source->createKeyboardEvent(kS, true)->postToPid(live);
+  post(*source, kS, false, live);
+  post(*source, kS, false, 4242);
+  ASSERT_EQ(world.keyEvents().size(), 3u);
+  EXPECT_EQ(world.keyEvents()[0].flags, 0x20000u);
+  EXPECT_EQ(world.keyEvents()[1].flags, kEventFlagMaskCommand);
+  EXPECT_FALSE(world.keyEvents()[1].keyDown);
+  EXPECT_TRUE(world.keyEvents()[1].delivered);
+  EXPECT_FALSE(world.keyEvents()[2].delivered);
+  EXPECT_EQ(world.eventSourceStates(), (std::vector<int>{0}));
+}
+
+TEST_F(DesktopTest, OnlyExactCommandSSequencesCountAsSaves) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  postSave(live);
+  postSave(live, kEventFlagMaskCommand | 0x20000);  // extra modifier: not a save
+  {
+    // Interrupted by a repeated Command down: the count restarts from there.
+    auto source = ports().keyboardEvents.createEventSource(0);
+    post(*source, kCommand, true, live);
+    post(*source, kS, true, live);
+    post(*source, kCommand, true, live);
+  }
+  postSave(live);
+  postSave(live + 1);
+  EXPECT_EQ(world.completedSaveSequences(live), 2);
+  EXPECT_EQ(world.completedSaveSequences(live + 1), 1);
+  EXPECT_EQ(world.completedSaveSequences(999), 0);
+}
+
+TEST_F(DesktopTest, KeyEventFaultsHitOnlyTheNextSave) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  KeyboardEvents& keyboard = ports().keyboardEvents;
+  world.failNextEventSource();
+  world.failKeyEventOfNextSave(3);
+  EXPECT_EQ(keyboard.createEventSource(0), nullptr);
+
+  auto source = keyboard.createEventSource(0);
+  ASSERT_TRUE(source);
+  EXPECT_TRUE(post(*source, kCommand, true, live));
+  EXPECT_TRUE(post(*source, kS, true, live));
+  EXPECT_FALSE(post(*source, kS, false, live));
+  EXPECT_TRUE(post(*source, kCommand, false, live));
+
+  postSave(live);
+  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(world.eventSourceStates().size(), 3u);
+  EXPECT_THROW(world.failKeyEventOfNextSave(0), std::invalid_argument);
+}
+
+TEST_F(DesktopTest, TrustIsAskedAfreshAndThePromptNeverGrantsIt) {
+  Accessibility& accessibility = ports().accessibility;
+  EXPECT_FALSE(accessibility.isProcessTrustedWithOptions(true));
+  EXPECT_FALSE(accessibility.isProcessTrustedWithOptions(false));
+  world.setTrusted(true);
+  EXPECT_TRUE(accessibility.isProcessTrustedWithOptions(false));
+  EXPECT_TRUE(accessibility.isProcessTrustedWithOptions(true));  // no prompt when trusted
+  world.setTrusted(false);
+  EXPECT_FALSE(accessibility.isProcessTrustedWithOptions(false));
+  EXPECT_EQ(world.trustCheckCount(), 5u);
+  EXPECT_EQ(world.promptRequestCount(), 2);
+  EXPECT_EQ(world.promptShownCount(), 1);
+}
+
+TEST_F(DesktopTest, OnlyTextsThatParseAsURLsAreOpened) {
+  Workspace& workspace = ports().workspace;
+  EXPECT_TRUE(workspace.openURL("https://example.com/issues/new"));
+  EXPECT_TRUE(workspace.openURL(
+      "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility"));
+  for (const char* bad :
+       {"", "example.com", "1http://x", "-x:y", "https://a b", "http://a\tb", ":nothing"}) {
+    EXPECT_FALSE(workspace.openURL(bad)) << bad;
+  }
+  ASSERT_EQ(world.openedURLs().size(), 2u);
+  EXPECT_EQ(world.openedURLs()[0].url, "https://example.com/issues/new");
+}
+
+TEST_F(DesktopTest, LaunchctlRunsFailAsScripted) {
+  System& system = ports().system;
+  world.failNextBootstraps(1);
+  EXPECT_EQ(system.runTaskAndWait("/bin/launchctl", {"bootout", "gui/501/x"}), 0);
+  EXPECT_EQ(system.runTaskAndWait("/bin/launchctl", {"bootstrap", "gui/501", "p"}), 5);
+  EXPECT_EQ(system.runTaskAndWait("/bin/launchctl", {"bootstrap", "gui/501", "p"}), 0);
+  EXPECT_THROW(system.runTaskAndWait("/usr/bin/launchctl", {}), std::runtime_error);
+  world.setLaunchctlPresent(false);
+  EXPECT_THROW(system.runTaskAndWait("/bin/launchctl", {"bootout"}), std::runtime_error);
+
+  const auto& runs = world.taskRuns();
+  ASSERT_EQ(runs.size(), 5u);
+  EXPECT_EQ(runs[1].arguments, (std::vector<std::string>{"bootstrap", "gui/501", "p"}));
+  EXPECT_EQ(runs[1].status, 5);
+  EXPECT_EQ(runs[2].status, 0);
+  EXPECT_FALSE(runs[3].status.has_value());
+  EXPECT_FALSE(runs[4].status.has_value());
+}
+
+TEST_F(DesktopTest, AccountFactsAndTheirFaults) {
+  System& system = ports().system;
+  EXPECT_EQ(system.homeDirectory(), "/Users/tester");
+  EXPECT_EQ(system.userLibraryDirectory(), "/Users/tester/Library");
+  EXPECT_EQ(system.userId(), 501u);
+  EXPECT_EQ(system.mainExecutablePath(), Process::kDefaultExecutablePath);
+  world.setLibraryAvailable(false);
+  EXPECT_EQ(system.userLibraryDirectory(), std::nullopt);
+  process.setMainExecutablePath("/tmp/Q.app/Contents/MacOS/Quillmark");
+  EXPECT_EQ(system.mainExecutablePath(), "/tmp/Q.app/Contents/MacOS/Quillmark");
+
+  EXPECT_EQ(system.shortTimeString(t0), "09:00");
+  EXPECT_EQ(system.shortTimeString(t0 + 5 * 3600 + 5 * 60 + 59.9), "14:05");
+}
+
+TEST_F(DesktopTest, ObserverHearsEachEffectAndEachDispatch) {
+  std::vector<Event> events;
+  world.setObserver([&](const Event& event) { events.push_back(event); });
+  const int live = world.startApplication("com.ableton.live", "Live");
+  TimerRef timer = ports().runLoop.scheduleRepeatingTimer(1.0, [] {});
+  world.at(t0 + 1.5, [&] {
+    ports().workspace.runningApplicationsWithBundleIdentifier("com.ableton.live")[0]->unhide();
+    ports().workspace.openURL("https://example.com");
+  });
+  world.advanceBy(2);
+  process.run([&] { ports().system.terminate(); });
+
+  std::vector<Event::Kind> kinds;
+  for (const Event& event : events) {
+    kinds.push_back(event.kind);
+  }
+  using K = Event::Kind;
+  EXPECT_EQ(kinds, (std::vector<K>{K::afterDispatch, K::unhiding, K::urlOpened, K::afterDispatch,
+                                   K::afterDispatch, K::terminated, K::afterDispatch}));
+  EXPECT_EQ(events[0].time, t0 + 1);
+  EXPECT_EQ(events[0].pid, process.pid());
+  EXPECT_EQ(events[1].pid, live);
+  EXPECT_EQ(events[3].pid, 0);  // the scripted action belongs to the world
+  EXPECT_EQ(events[5].index, 0u);
+}
+
+}  // namespace
+}  // namespace qm::sim
