@@ -90,11 +90,12 @@ double AppDelegate::secondsUntilNextAutosave() const {
 }
 
 std::string AppDelegate::formattedCountdownText() const {
-  // A hand-edited interval can exceed what a 64-bit count holds.
-  constexpr double kLargest = 9.2e18;
+  // A hand-edited interval can exceed what a 64-bit count holds; 2^63 is the
+  // first double past its end, so everything below it converts exactly.
+  constexpr double kBeyondLargest = 0x1p63;
   const double seconds = std::ceil(secondsUntilNextAutosave());
-  const std::int64_t n = seconds >= kLargest ? std::numeric_limits<std::int64_t>::max()
-                                             : static_cast<std::int64_t>(seconds);
+  const std::int64_t n = seconds >= kBeyondLargest ? std::numeric_limits<std::int64_t>::max()
+                                                   : static_cast<std::int64_t>(seconds);
   char text[48];
   std::snprintf(text, sizeof text, "%02" PRId64 ":%02" PRId64, n / 60, n % 60);
   return text;

@@ -222,6 +222,10 @@ bool World::runAsEvent(const Process& owner, const std::function<void()>& body) 
       throw;
     }
     notify(Event::Kind::afterDispatch, owner.pid(), 0);
+    // An alert of the ended process must not go on running: unwind to it.
+    if (std::find(modalOwners_.begin(), modalOwners_.end(), &owner) != modalOwners_.end()) {
+      throw;
+    }
     return false;
   } catch (...) {
     --callDepth_;
@@ -273,13 +277,16 @@ long World::runModal(const Process& owner, const AlertContent& alert) {
 
   const Date closesAt = now_ + openSeconds;
   ++modalDepth_;
+  modalOwners_.push_back(&owner);
   try {
     runUntil(closesAt, &owner);
   } catch (...) {
     --modalDepth_;
+    modalOwners_.pop_back();
     throw;
   }
   --modalDepth_;
+  modalOwners_.pop_back();
 
   alerts_[index].pressedButton = button;
   alerts_[index].answeredAt = now_;

@@ -289,6 +289,8 @@ class World {
   std::uint64_t nextSeq_ = 0;
   int callDepth_ = 0;
   int modalDepth_ = 0;
+  // The processes whose alerts are open, innermost last.
+  std::vector<const Process*> modalOwners_;
   // Timers and scripted actions run in every mode; performs only in the
   // default mode, so they wait while an alert is open.
   detail::CallQueue commonCalls_;

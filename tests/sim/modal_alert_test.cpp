@@ -92,5 +92,29 @@ TEST_F(ModalAlertTest, TerminateWhileOpenUnwindsTheCallerAndLeavesNoAnswer) {
   EXPECT_EQ(world.now(), t0 + 20);
 }
 
+TEST_F(ModalAlertTest, AMenuChoiceThatEndsTheProcessClosesItsAlertToo) {
+  StatusBar& bar = process.platform().statusBar;
+  StatusItemRef item = bar.statusItemWithLength(kVariableStatusItemLength);
+  MenuRef menu = bar.createMenu("Menu");
+  menu->addItem(bar.createMenuItem(
+      "Quit", [this](MenuItem&) { process.platform().system.terminate(); }, "q"));
+  item->setMenu(menu);
+
+  bool returned = false;
+  loop().performAfterDelay(1.0, [&] {
+    world.setNextAlertResponse(0, 60);
+    alerts().runModal(kTwoButtons);
+    returned = true;
+  });
+  world.at(t0 + 3, [&] { process.click({"Quit"}); });
+
+  world.advanceTo(t0 + 10);
+  EXPECT_FALSE(returned);
+  EXPECT_EQ(process.terminatedAt(), t0 + 3);
+  ASSERT_EQ(world.alerts().size(), 1u);
+  EXPECT_FALSE(world.alerts()[0].pressedButton.has_value());
+  EXPECT_FALSE(world.alertOpen());
+}
+
 }  // namespace
 }  // namespace qm::sim
