@@ -1,0 +1,591 @@
+#include "scenario.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+
+namespace qm::scenario {
+
+namespace {
+
+struct Token {
+  std::string text;
+  bool quoted = false;
+};
+
+// Carries the reason of a malformed line out of the nested readers; caught
+// in parse(), never leaves this file.
+struct Malformed {
+  std::string reason;
+};
+
+[[noreturn]] void fail(std::string reason) {
+  throw Malformed{std::move(reason)};
+}
+
+// The shortest text that reads back as the same number.
+std::string number(double v) {
+  if (v == std::trunc(v) && std::fabs(v) < 1e15) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.0f", v);
+    return text;
+  }
+  for (int precision = 1; precision <= 17; ++precision) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.*g", precision, v);
+    if (std::strtod(text, nullptr) == v) {
+      return text;
+    }
+  }
+  return std::to_string(v);
+}
+
+std::string shown(const Token& token) {
+  return token.quoted ? quote(token.text) : "\"" + token.text + "\"";
+}
+
+std::vector<Token> tokenize(std::string_view line) {
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  while (i < line.size()) {
+    const char c = line[i];
+    if (c == ' ' || c == '\t' || c == '\r') {
+      ++i;
+      continue;
+    }
+    if (c == '#') {
+      break;
+    }
+    Token token;
+    if (c == '"') {
+      token.quoted = true;
+      ++i;
+      bool closed = false;
+      while (i < line.size()) {
+        const char d = line[i++];
+        if (d == '"') {
+          closed = true;
+          break;
+        }
+        if (d != '\\') {
+          token.text += d;
+          continue;
+        }
+        if (i == line.size()) {
+          break;
+        }
+        const char e = line[i++];
+        if (e == '"' || e == '\\') {
+          token.text += e;
+        } else if (e == 'n') {
+          token.text += '\n';
+        } else {
+          fail(std::string("unknown escape \\") + e + " (only \\\" \\\\ \\n)");
+        }
+      }
+      if (!closed) {
+        fail("unterminated text: a \" is missing");
+      }
+      if (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
+          line[i] != '#') {
+        fail("a blank must follow the closing \" of " + quote(token.text));
+      }
+    } else {
+      while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
+             line[i] != '#') {
+        if (line[i] == '"') {
+          fail("a text in quotes must stand apart, not inside \"" + std::string(line.substr(0, i)) +
+               "...\"");
+        }
+        token.text += line[i++];
+      }
+    }
+    tokens.push_back(std::move(token));
+  }
+  return tokens;
+}
+
+// Walks the tokens of one line.
+class Reader {
+ public:
+  explicit Reader(std::vector<Token> tokens) : tokens_(std::move(tokens)) {}
+
+  bool atEnd() const { return next_ == tokens_.size(); }
+  const Token* peek() const { return atEnd() ? nullptr : &tokens_[next_]; }
+
+  const Token& take(const char* what) {
+    if (atEnd()) {
+      fail(std::string("missing ") + what);
+    }
+    return tokens_[next_++];
+  }
+
+  // A bare word out of a fixed set; returns its index.
+  std::size_t choice(const char* what, std::initializer_list<const char*> words) {
+    const Token& token = take(what);
+    std::size_t index = 0;
+    for (const char* word : words) {
+      if (!token.quoted && token.text == word) {
+        return index;
+      }
+      ++index;
+    }
+    std::string list;
+    index = 0;
+    for (const char* word : words) {
+      list += (index++ == 0 ? "" : index == words.size() ? " or " : ", ");
+      list += word;
+    }
+    fail(std::string(what) + " must be " + list + ", not " + shown(token));
+  }
+
+  std::string text(const char* what) {
+    const Token& token = take(what);
+    if (!token.quoted) {
+      fail(std::string(what) + " must be a text in double quotes, not " + token.text);
+    }
+    return token.text;
+  }
+
+  // An identifier or key: a bare word, or a quoted one.
+  std::string name(const char* what) { return take(what).text; }
+
+  std::int64_t count(const char* what) {
+    const Token& token = take(what);
+    std::int64_t value = 0;
+    const char* first = token.text.data();
+    const char* last = first + token.text.size();
+    auto [end, error] = std::from_chars(first, last, value);
+    if (token.quoted || token.text.empty() || error != std::errc() || end != last ||
+        token.text[0] == '-' || token.text[0] == '+') {
+      fail(std::string(what) + " must be a whole number 0 or more, not " + shown(token));
+    }
+    return value;
+  }
+
+  double seconds(const char* what) { return parseSeconds(take(what), what); }
+
+  void end() {
+    if (!atEnd()) {
+      fail("unexpected " + shown(tokens_[next_]) + " at the end of the line");
+    }
+  }
+
+  static double parseSeconds(const Token& token, const char* what) {
+    const std::string& t = token.text;
+    std::size_t i = 0;
+    while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+      ++i;
+    }
+    const std::size_t whole = i;
+    if (i < t.size() && t[i] == '.') {
+      ++i;
+      while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
+        ++i;
+      }
+    }
+    const std::size_t numberEnd = i;
+    double unit = 1;
+    if (i < t.size()) {
+      switch (t[i]) {
+        case 's':
+          unit = 1;
+          break;
+        case 'm':
+          unit = 60;
+          break;
+        case 'h':
+          unit = 3600;
+          break;
+        case 'd':
+          unit = 86400;
+          break;
+        default:
+          unit = 0;
+      }
+      ++i;
+    }
+    if (token.quoted || whole == 0 || unit == 0 || i != t.size() ||
+        (numberEnd > whole && numberEnd == whole + 1)) {
+      fail(std::string(what) +
+           " must be seconds like 90 or 1.5, optionally with a unit s, m, h or d, not " +
+           shown(token));
+    }
+    const double value = std::strtod(t.substr(0, numberEnd).c_str(), nullptr) * unit;
+    if (!std::isfinite(value) || value > 1e9) {
+      fail(std::string(what) + " is too large: " + t);
+    }
+    return value;
+  }
+
+ private:
+  std::vector<Token> tokens_;
+  std::size_t next_ = 0;
+};
+
+PrefValue readValue(Reader& in, bool forExpectation) {
+  const Token& token = in.take("a value");
+  if (token.quoted) {
+    return token.text;
+  }
+  const std::string& t = token.text;
+  if (t == "yes") {
+    return true;
+  }
+  if (t == "no") {
+    return false;
+  }
+  if (forExpectation && t == "absent") {
+    return Absent{};
+  }
+  std::int64_t integer = 0;
+  auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), integer);
+  if (!t.empty() && error == std::errc() && end == t.data() + t.size()) {
+    return integer;
+  }
+  char* stop = nullptr;
+  const double real = std::strtod(t.c_str(), &stop);
+  if (!t.empty() && stop == t.c_str() + t.size() && std::isfinite(real)) {
+    return real;
+  }
+  fail("a preference value must be a number, yes, no, a text in quotes" +
+       std::string(forExpectation ? " or absent" : "") + ", not " + shown(token));
+}
+
+void readPrefSet(Reader& in, Command& command) {
+  command.words.push_back(in.name("a preference key"));
+  switch (in.choice("the value's type", {"int", "real", "bool", "string"})) {
+    case 0:
+      if (PrefValue value = readValue(in, false); std::holds_alternative<std::int64_t>(value)) {
+        command.value = value;
+      } else {
+        fail("int needs a whole number, not " + describe(value));
+      }
+      break;
+    case 1:
+      if (PrefValue value = readValue(in, false); std::holds_alternative<double>(value)) {
+        command.value = value;
+      } else if (std::holds_alternative<std::int64_t>(value)) {
+        command.value = static_cast<double>(std::get<std::int64_t>(value));
+      } else {
+        fail("real needs a number, not " + describe(value));
+      }
+      break;
+    case 2:
+      command.value = in.choice("a bool value", {"yes", "no"}) == 0;
+      break;
+    default:
+      command.value = in.text("a string value");
+      break;
+  }
+}
+
+constexpr std::pair<const char*, Check> kChecks[] = {
+    {"status", Check::status},
+    {"ableton", Check::ableton},
+    {"permission", Check::permission},
+    {"autosave", Check::autosave},
+    {"toggle", Check::toggle},
+    {"tooltip", Check::tooltip},
+    {"countdown", Check::countdown},
+    {"checked", Check::checked},
+    {"visible", Check::visible},
+    {"hidden", Check::hidden},
+    {"log", Check::log},
+    {"log-count", Check::logCount},
+    {"no-log", Check::noLog},
+    {"saves", Check::saves},
+    {"front", Check::front},
+    {"running", Check::running},
+    {"alerts", Check::alerts},
+    {"prompts", Check::prompts},
+    {"launchctl", Check::launchctl},
+    {"pref", Check::pref},
+    {"file", Check::file},
+    {"opened", Check::opened},
+    {"opened-count", Check::openedCount},
+};
+
+void readExpectation(Reader& in, Command& command) {
+  const Token& what = in.take("what to expect");
+  const auto* found = std::find_if(std::begin(kChecks), std::end(kChecks), [&](const auto& entry) {
+    return !what.quoted && what.text == entry.first;
+  });
+  if (found == std::end(kChecks)) {
+    fail("unknown expectation " + shown(what));
+  }
+  command.check = found->second;
+  switch (command.check) {
+    case Check::status:
+    case Check::ableton:
+    case Check::permission:
+    case Check::autosave:
+    case Check::toggle:
+    case Check::tooltip:
+    case Check::countdown:
+    case Check::visible:
+    case Check::hidden:
+    case Check::log:
+    case Check::noLog:
+    case Check::opened:
+      command.words.push_back(in.text("the expected text"));
+      break;
+    case Check::logCount:
+      command.words.push_back(in.text("the log message"));
+      command.count = in.count("the number of lines");
+      break;
+    case Check::checked:
+      if (const Token* next = in.peek(); next && !next->quoted && next->text == "none") {
+        in.take("none");
+      } else {
+        command.words.push_back(in.text("the checked item's title or none"));
+      }
+      break;
+    case Check::front:
+      if (std::string id = in.name("a bundle identifier or none"); id != "none") {
+        command.words.push_back(std::move(id));
+      }
+      break;
+    case Check::running:
+      command.flag = in.choice("running's value", {"yes", "no"}) == 0;
+      break;
+    case Check::saves:
+    case Check::alerts:
+    case Check::prompts:
+    case Check::launchctl:
+    case Check::openedCount:
+      command.count = in.count("the expected number");
+      break;
+    case Check::pref:
+      command.words.push_back(in.name("a preference key"));
+      command.value = readValue(in, true);
+      break;
+    case Check::file: {
+      std::string path = in.text("a path under the home folder");
+      if (path.empty() || path[0] == '/') {
+        fail("the path must be relative to the home folder: " + quote(path));
+      }
+      command.words.push_back(std::move(path));
+      command.flag = in.choice("present or absent", {"present", "absent"}) == 0;
+      break;
+    }
+  }
+}
+
+void readCommand(Reader& in, Command& command) {
+  const Token& word = in.take("a command");
+  const std::string& w = word.text;
+  if (word.quoted) {
+    fail("a line must begin with a command, not the text " + quote(w));
+  }
+  if (w == "note") {
+    command.op = Op::note;
+    command.words.push_back(in.text("the note"));
+  } else if (w == "launch") {
+    command.op = Op::launch;
+  } else if (w == "live") {
+    if (in.choice("live's action", {"start", "quit"}) == 0) {
+      command.op = Op::liveStart;
+      if (!in.atEnd()) {
+        in.choice("the word after live start", {"hidden"});
+        command.flag = true;
+      }
+    } else {
+      command.op = Op::liveQuit;
+    }
+  } else if (w == "app") {
+    command.op = in.choice("app's action", {"start", "quit"}) == 0 ? Op::appStart : Op::appQuit;
+    command.words.push_back(in.name("a bundle identifier"));
+  } else if (w == "front") {
+    command.op = Op::front;
+    if (std::string id = in.name("a bundle identifier or none"); id != "none") {
+      command.words.push_back(std::move(id));
+    }
+  } else if (w == "trust") {
+    command.op = Op::trust;
+    command.flag = in.choice("trust's value", {"on", "off"}) == 0;
+  } else if (w == "alert") {
+    command.op = Op::alertAnswer;
+    in.choice("the word after alert", {"answer"});
+    command.count = static_cast<std::int64_t>(in.choice("the button", {"first", "second"}));
+    if (!in.atEnd()) {
+      in.choice("the word after the button", {"open"});
+      command.seconds = in.seconds("how long the alert stays open");
+    }
+  } else if (w == "fail") {
+    if (in.choice("the fault", {"event-source", "key-event"}) == 0) {
+      command.op = Op::failEventSource;
+    } else {
+      command.op = Op::failKeyEvent;
+      command.count = in.count("the failing event's position");
+      if (command.count < 1 || command.count > 4) {
+        fail("the failing key event is one of 1, 2, 3, 4, not " + std::to_string(command.count));
+      }
+    }
+  } else if (w == "pref") {
+    if (in.choice("pref's action", {"set", "remove"}) == 0) {
+      command.op = Op::prefSet;
+      readPrefSet(in, command);
+    } else {
+      command.op = Op::prefRemove;
+      command.words.push_back(in.name("a preference key"));
+    }
+  } else if (w == "watcher") {
+    command.op = Op::watcher;
+    command.flag = in.choice("the watcher's state", {"present", "absent"}) == 0;
+  } else if (w == "library") {
+    command.op = Op::library;
+    command.flag = in.choice("the Library's state", {"available", "unavailable"}) == 0;
+  } else if (w == "logs-folder") {
+    command.op = Op::logsFolder;
+    command.flag = in.choice("the Logs folder's state", {"present", "absent"}) == 0;
+  } else if (w == "launchctl") {
+    command.op = Op::launchctl;
+    command.flag = in.choice("launchctl's state", {"present", "missing"}) == 0;
+  } else if (w == "bootstrap") {
+    command.op = Op::bootstrapFails;
+    in.choice("the word after bootstrap", {"fails"});
+    command.count = in.count("how many bootstrap runs fail");
+  } else if (w == "click") {
+    command.op = Op::click;
+    command.words.push_back(in.text("the item's title"));
+    while (!in.atEnd()) {
+      command.words.push_back(in.text("a submenu item's title"));
+    }
+  } else if (w == "quit-key") {
+    command.op = Op::quitKey;
+  } else if (w == "expect") {
+    command.op = Op::expect;
+    readExpectation(in, command);
+  } else if (w == "run") {
+    command.op = Op::run;
+  } else {
+    fail("unknown command " + shown(word));
+  }
+}
+
+}  // namespace
+
+const char* name(Check check) {
+  for (const auto& [word, value] : kChecks) {
+    if (value == check) {
+      return word;
+    }
+  }
+  return "?";
+}
+
+std::string quote(std::string_view text) {
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += c;
+    } else if (c == '\n') {
+      quoted += "\\n";
+    } else {
+      quoted += c;
+    }
+  }
+  quoted += '"';
+  return quoted;
+}
+
+std::string describe(const PrefValue& value) {
+  struct Visitor {
+    std::string operator()(const Absent&) const { return "absent"; }
+    std::string operator()(std::int64_t v) const { return std::to_string(v); }
+    std::string operator()(double v) const { return number(v); }
+    std::string operator()(bool v) const { return v ? "yes" : "no"; }
+    std::string operator()(const std::string& v) const { return quote(v); }
+  };
+  return std::visit(Visitor{}, value);
+}
+
+bool parse(std::string_view text, Scenario* scenario, ParseError* error) {
+  // Editors on some systems begin UTF-8 files with a byte order mark.
+  constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
+    text.remove_prefix(kByteOrderMark.size());
+  }
+  Scenario result;
+  double previous = 0;
+  int lineNumber = 0;
+  std::size_t start = 0;
+  while (start <= text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) {
+      end = text.size();
+    }
+    const std::string_view line = text.substr(start, end - start);
+    start = end + 1;
+    ++lineNumber;
+    try {
+      std::vector<Token> tokens = tokenize(line);
+      if (tokens.empty()) {
+        continue;
+      }
+      Command command;
+      command.line = lineNumber;
+      command.time = previous;
+      std::size_t first = 0;
+      if (!tokens[0].quoted && (tokens[0].text == "at" || tokens[0].text == "after")) {
+        if (tokens.size() < 2) {
+          fail(tokens[0].text + " needs a time");
+        }
+        const double value = Reader::parseSeconds(tokens[1], "the time");
+        if (tokens[0].text == "at") {
+          if (value < previous) {
+            fail("at " + tokens[1].text + " goes back in time: the previous line is at " +
+                 number(previous) + " s");
+          }
+          command.time = value;
+        } else {
+          command.time = previous + value;
+        }
+        first = 2;
+      }
+      for (std::size_t i = first; i < tokens.size(); ++i) {
+        command.text += (i == first ? "" : " ");
+        command.text += tokens[i].quoted ? quote(tokens[i].text) : tokens[i].text;
+      }
+      Reader in(
+          std::vector<Token>(tokens.begin() + static_cast<std::ptrdiff_t>(first), tokens.end()));
+      readCommand(in, command);
+      if (command.op == Op::run) {
+        if (first != 0) {
+          fail("run takes its own time; it cannot follow at or after");
+        }
+        const double until = in.seconds("the time to run to");
+        if (until < previous) {
+          fail("run " + number(until) + " goes back in time: the previous line is at " +
+               number(previous) + " s");
+        }
+        command.time = until;
+      }
+      in.end();
+      previous = command.time;
+      const bool stop = command.op == Op::run;
+      result.commands.push_back(std::move(command));
+      if (stop) {
+        break;
+      }
+    } catch (const Malformed& malformed) {
+      if (error != nullptr) {
+        *error = ParseError{lineNumber, malformed.reason};
+      }
+      return false;
+    }
+    if (end == text.size()) {
+      break;
+    }
+  }
+  result.endTime = previous;
+  *scenario = std::move(result);
+  return true;
+}
+
+}  // namespace qm::scenario

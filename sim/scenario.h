@@ -1,0 +1,111 @@
+// The scenario language of quillmark-sim: one command a line, read into a
+// list of timed commands before anything runs, so a malformed file is
+// refused before the simulated session starts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+namespace qm::scenario {
+
+enum class Op {
+  note,             // note "TEXT": a line in the timeline
+  launch,           // launch
+  liveStart,        // live start [hidden]           flag: hidden
+  liveQuit,         // live quit
+  appStart,         // app start ID                  words[0]: ID
+  appQuit,          // app quit ID
+  front,            // front ID|none                 words: {} for none
+  trust,            // trust on|off                  flag: on
+  alertAnswer,      // alert answer first|second [open D]   count: button, seconds: D
+  failEventSource,  // fail event-source
+  failKeyEvent,     // fail key-event N              count: N
+  prefSet,          // pref set KEY TYPE VALUE       words[0]: KEY, value
+  prefRemove,       // pref remove KEY
+  watcher,          // watcher present|absent        flag: present
+  library,          // library available|unavailable flag: available
+  logsFolder,       // logs-folder present|absent    flag: present
+  launchctl,        // launchctl present|missing     flag: present
+  bootstrapFails,   // bootstrap fails N             count: N
+  click,            // click "A" ["B" ...]           words: the title path
+  quitKey,          // quit-key
+  expect,           // expect WHAT ...               check, words, count, flag, value
+  run,              // run T: the end of the scenario
+};
+
+enum class Check {
+  status,
+  ableton,
+  permission,
+  autosave,
+  toggle,
+  tooltip,
+  countdown,    // words[0]: the text
+  checked,      // words: {} for none, else {TITLE}
+  visible,      // words[0]: TITLE
+  hidden,       // words[0]: TITLE
+  log,          // words[0]: MESSAGE
+  logCount,     // words[0]: MESSAGE, count: N
+  noLog,        // words[0]: MESSAGE
+  saves,        // count
+  front,        // words: {} for none, else {ID}
+  running,      // flag
+  alerts,       // count
+  prompts,      // count
+  launchctl,    // count
+  pref,         // words[0]: KEY, value (Absent for absent)
+  file,         // words[0]: path under home, flag: present
+  opened,       // words[0]: URL
+  openedCount,  // count
+};
+
+// A preference value as a scenario writes it; Absent only in expectations.
+struct Absent {
+  bool operator==(const Absent&) const = default;
+};
+using PrefValue = std::variant<Absent, std::int64_t, double, bool, std::string>;
+
+// The expectation's name as the language writes it ("log-count").
+const char* name(Check check);
+
+// How a value is shown in expectations and failures: 42, 2.5, yes, "text",
+// absent.
+std::string describe(const PrefValue& value);
+
+struct Command {
+  int line = 0;
+  // The command as written, without its time prefix and comment.
+  std::string text;
+  // Seconds since the start of the scenario.
+  double time = 0;
+  Op op = Op::note;
+  Check check = Check::status;
+  std::vector<std::string> words;
+  std::int64_t count = 0;
+  double seconds = 0;
+  bool flag = false;
+  PrefValue value;
+};
+
+struct Scenario {
+  std::vector<Command> commands;
+  // Where the scenario ends: the time of `run`, or of the last line.
+  double endTime = 0;
+};
+
+struct ParseError {
+  int line = 0;
+  std::string reason;
+};
+
+// Reads a whole scenario. Reading stops after a `run` line. False with the
+// first error's line and reason when the text is malformed.
+bool parse(std::string_view text, Scenario* scenario, ParseError* error);
+
+// Quotes a text the way the language writes it, with \" \\ \n escapes.
+std::string quote(std::string_view text);
+
+}  // namespace qm::scenario

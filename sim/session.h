@@ -1,0 +1,100 @@
+// One simulated session: the world with its home folder, the Quillmark
+// processes launched on it one after another, and the scenario's lines
+// played on the virtual clock.
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "app_delegate.h"
+#include "scenario.h"
+#include "sim_process.h"
+#include "sim_world.h"
+
+namespace qm::simtool {
+
+class Timeline;
+
+// A line that cannot be carried out in the world as it stands (launch while
+// Quillmark runs, front an application that does not run): the scenario is
+// wrong, not the application.
+struct ScenarioError : std::runtime_error {
+  ScenarioError(int line, const std::string& reason) : std::runtime_error(reason), line(line) {}
+  int line;
+};
+
+// The menu lines the timeline follows, in the order it prints them.
+enum class MenuLine { status, ableton, permission, autosave, toggle };
+inline constexpr std::size_t kMenuLineCount = 5;
+
+class Session {
+ public:
+  static constexpr const char* kLiveBundleIdentifier = "com.ableton.live";
+  static constexpr const char* kFinderBundleIdentifier = "com.apple.finder";
+
+  // Lays out the home folder (Library/Logs, the application bundle with the
+  // watcher beside the executable) and the world's first state.
+  Session(const std::string& home, Timeline& timeline);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Plays the scenario to its end. Returns the number of failed
+  // expectations; throws ScenarioError.
+  int play(const scenario::Scenario& scenario);
+
+  sim::World& world() { return world_; }
+  const sim::World& world() const { return world_; }
+  const std::string& home() const { return home_; }
+  const std::string& logPath() const { return logPath_; }
+  // The bundle identifier of an application this session started.
+  std::string bundleIdentifier(int pid) const;
+
+  // The newest Quillmark process, when it has not terminated.
+  sim::Process* runningQuillmark() const;
+  // Its status item and tracked menu lines, or null while none runs or its
+  // menu is not built yet.
+  const sim::SimStatusItem* statusItem();
+  const sim::SimMenuItem* menuLine(MenuLine line);
+
+ private:
+  struct Instance {
+    // The delegate goes before its process.
+    std::unique_ptr<sim::Process> process;
+    std::unique_ptr<AppDelegate> delegate;
+    sim::SimStatusItemRef statusItem;
+    std::array<sim::SimMenuItemRef, kMenuLineCount> lines;
+  };
+
+  void execute(const scenario::Command& command);
+  void launch(const scenario::Command& command);
+  int startApplication(const scenario::Command& command, const std::string& bundleIdentifier,
+                       bool hidden);
+  void quitApplications(const scenario::Command& command, const std::string& bundleIdentifier);
+  void front(const scenario::Command& command);
+  void setPreference(const scenario::Command& command);
+  void click(const scenario::Command& command);
+  void expect(const scenario::Command& command);
+  Instance* running() const;
+  // Caches the menu items once the running process has built its menu.
+  bool menuReady();
+
+  void fail(const scenario::Command& command, const std::string& what, const std::string& expected,
+            const std::string& actual);
+
+  std::string home_;
+  std::string logPath_;
+  std::string executablePath_;
+  std::string watcherPath_;
+  Timeline& timeline_;
+  sim::World world_;
+  std::vector<std::unique_ptr<Instance>> instances_;
+  std::map<int, std::string> bundles_;
+  int failures_ = 0;
+};
+
+}  // namespace qm::simtool

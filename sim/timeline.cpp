@@ -1,0 +1,330 @@
+#include "timeline.h"
+
+#include <sys/stat.h>
+
+#include <cmath>
+#include <ctime>
+#include <fstream>
+
+#include "session.h"
+
+namespace qm::simtool {
+
+namespace {
+
+constexpr std::size_t kLabelWidth = 10;
+constexpr std::uint64_t kCommandFlag = kEventFlagMaskCommand;
+
+std::string keyName(std::uint16_t code) {
+  switch (code) {
+    case 55:
+      return "Cmd";
+    case 1:
+      return "S";
+    default:
+      return "key" + std::to_string(code);
+  }
+}
+
+}  // namespace
+
+Timeline::Timeline(std::ostream& out, bool quiet, bool showDate)
+    : out_(out), quiet_(quiet), showDate_(showDate) {}
+
+void Timeline::follow(Session& session) {
+  session_ = &session;
+  home_ = session.home();
+  logPath_ = session.logPath();
+  if (!quiet_) {
+    session.world().setObserver([this](const sim::Event& event) { onEvent(event); });
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Lines
+
+std::string Timeline::timeText(Date time) const {
+  const auto milliseconds = static_cast<long long>(std::llround(time * 1000.0));
+  const auto seconds = static_cast<std::time_t>(milliseconds / 1000);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  char text[48];
+  const std::size_t length =
+      std::strftime(text, sizeof text, showDate_ ? "%Y-%m-%d %H:%M:%S" : "%H:%M:%S", &local);
+  std::snprintf(text + length, sizeof text - length, ".%03lld", milliseconds % 1000);
+  return text;
+}
+
+void Timeline::emit(Date time, std::string_view label, std::string_view text) {
+  if (label != "keys") {
+    flushKeys();
+  }
+  std::string stamp = timeText(time);
+  const std::size_t width = stamp.size();
+  if (stamp == lastTime_ && !quiet_) {
+    // Events of one instant share its time, printed once.
+    out_ << std::string(width, ' ');
+  } else {
+    out_ << stamp;
+    lastTime_ = std::move(stamp);
+  }
+  out_ << "  " << label;
+  for (std::size_t i = label.size(); i < kLabelWidth; ++i) {
+    out_ << ' ';
+  }
+  out_ << ' ';
+  const std::string indent(width + 2 + kLabelWidth + 1, ' ');
+  for (char c : text) {
+    out_ << c;
+    if (c == '\n') {
+      out_ << indent;
+    }
+  }
+  out_ << '\n';
+}
+
+void Timeline::note(Date time, const std::string& text) {
+  if (!quiet_) {
+    pollLog(time);
+    emit(time, "note", text);
+  }
+}
+
+void Timeline::command(Date time, const scenario::Command& command, const std::string& result) {
+  if (quiet_) {
+    return;
+  }
+  pollLog(time);
+  const bool user = command.op == scenario::Op::click || command.op == scenario::Op::quitKey;
+  emit(time, user ? "user" : "world",
+       result.empty() ? command.text : command.text + "  → " + result);
+}
+
+void Timeline::started(int pid, bool hidden) {
+  if (hidden) {
+    hidden_.insert(pid);
+  }
+}
+
+void Timeline::failure(Date time, int line, const std::string& what, const std::string& expected,
+                       const std::string& actual) {
+  if (!quiet_) {
+    pollLog(time);
+  }
+  emit(time, "FAILED",
+       "line " + std::to_string(line) + ": " + what + ": expected " + expected + ", actual " +
+           actual);
+}
+
+void Timeline::summary(Date time, int expectations, int failures) {
+  if (quiet_) {
+    return;
+  }
+  flush();
+  std::string text =
+      std::to_string(expectations) + " check" + (expectations == 1 ? "" : "s") + ", ";
+  text += failures == 0 ? "all held" : std::to_string(failures) + " failed";
+  emit(time, "end", text);
+}
+
+void Timeline::flush() {
+  if (!quiet_ && session_ != nullptr) {
+    pollLog(session_->world().now());
+  }
+  flushKeys();
+  out_.flush();
+}
+
+// ---------------------------------------------------------------------------
+// Following the world
+
+std::string Timeline::application(int pid) const {
+  return session_->bundleIdentifier(pid) + " (pid " + std::to_string(pid) + ")";
+}
+
+std::string Timeline::shortPath(const std::string& path) const {
+  if (!home_.empty() && path.compare(0, home_.size(), home_) == 0 &&
+      (path.size() == home_.size() || path[home_.size()] == '/')) {
+    std::string shortened = "~";
+    shortened.append(path, home_.size());
+    return shortened;
+  }
+  return path;
+}
+
+void Timeline::onEvent(const sim::Event& event) {
+  using Kind = sim::Event::Kind;
+  pollLog(event.time);
+  const sim::World& world = session_->world();
+  switch (event.kind) {
+    case Kind::keyEventPosted:
+      addKey(event);
+      break;
+    case Kind::activation:
+      emit(event.time, "focus", application(event.pid));
+      break;
+    case Kind::unhiding:
+      // Every save unhides Live; only an actual change is worth a line.
+      if (hidden_.erase(event.pid) > 0) {
+        emit(event.time, "unhide", application(event.pid));
+      }
+      break;
+    case Kind::alertShown: {
+      const sim::AlertRecord& alert = world.alerts()[event.index];
+      std::string text = scenario::quote(alert.content.messageText) + "  buttons";
+      for (const std::string& title : alert.content.buttonTitles) {
+        text += " [" + title + "]";
+      }
+      emit(event.time, "alert", text);
+      break;
+    }
+    case Kind::alertAnswered: {
+      const sim::AlertRecord& alert = world.alerts()[event.index];
+      const int button = alert.pressedButton.value_or(-1);
+      const auto& titles = alert.content.buttonTitles;
+      std::string text = "answered [";
+      text += button >= 0 && static_cast<std::size_t>(button) < titles.size()
+                  ? titles[static_cast<std::size_t>(button)]
+                  : std::string("OK");
+      text += "]";
+      emit(event.time, "alert", text);
+      break;
+    }
+    case Kind::accessibilityPrompt:
+      emit(event.time, "prompt", "the system asks to grant Accessibility access");
+      break;
+    case Kind::urlOpened:
+      emit(event.time, "url", world.openedURLs()[event.index].url);
+      break;
+    case Kind::taskRun: {
+      const sim::TaskRun& run = world.taskRuns()[event.index];
+      std::string text;
+      for (const std::string& argument : run.arguments) {
+        if (!text.empty()) {
+          text += ' ';
+        }
+        text += shortPath(argument);
+      }
+      text += run.status ? "  → exit " + std::to_string(*run.status) : "  → cannot start";
+      emit(event.time, run.launchPath == sim::World::kLaunchctlPath ? "launchctl" : run.launchPath,
+           text);
+      break;
+    }
+    case Kind::terminated:
+      emit(event.time, "quit", "Quillmark (pid " + std::to_string(event.pid) + ") terminated");
+      break;
+    case Kind::afterDispatch:
+      diffMenu(event.time);
+      break;
+  }
+}
+
+void Timeline::addKey(const sim::Event& event) {
+  const sim::PostedKeyEvent& key = session_->world().keyEvents()[event.index];
+  if (!keys_.empty() && keysPid_ != key.pid) {
+    flushKeys();
+  }
+  if (keys_.empty()) {
+    keysTime_ = event.time;
+    keysPid_ = key.pid;
+  } else {
+    keys_ += ' ';
+  }
+  keys_ += keyName(key.keyCode) + (key.keyDown ? "↓" : "↑");
+  if (key.flags != kCommandFlag) {
+    char flags[32];
+    std::snprintf(flags, sizeof flags, "(flags 0x%llx)",
+                  static_cast<unsigned long long>(key.flags));
+    keys_ += flags;
+  }
+  if (!key.delivered) {
+    keys_ += "(lost)";
+  }
+}
+
+void Timeline::flushKeys() {
+  if (keys_.empty()) {
+    return;
+  }
+  std::string text = std::move(keys_);
+  keys_.clear();
+  emit(keysTime_, "keys", text + "  → " + application(keysPid_));
+}
+
+void Timeline::pollLog(Date time) {
+  if (logPath_.empty()) {
+    return;
+  }
+  struct stat info {};
+  if (::stat(logPath_.c_str(), &info) != 0) {
+    logSeen_ = false;
+    logOffset_ = 0;
+    logPartial_.clear();
+    return;
+  }
+  const auto size = static_cast<std::uintmax_t>(info.st_size);
+  if (!logSeen_ || info.st_ino != logInode_ || size < logOffset_) {
+    // A new file (the first line is written by renaming a temporary file).
+    logSeen_ = true;
+    logInode_ = info.st_ino;
+    logOffset_ = 0;
+    logPartial_.clear();
+  }
+  if (size == logOffset_) {
+    return;
+  }
+  std::ifstream in(logPath_, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(logOffset_));
+  std::string added(size - logOffset_, '\0');
+  in.read(added.data(), static_cast<std::streamsize>(added.size()));
+  added.resize(static_cast<std::size_t>(in.gcount()));
+  logOffset_ += added.size();
+  logPartial_ += added;
+  std::size_t start = 0;
+  for (std::size_t end; (end = logPartial_.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    std::string_view line(logPartial_.data() + start, end - start);
+    const std::size_t close = line.find("] ");
+    if (!line.empty() && line[0] == '[' && close != std::string_view::npos) {
+      line.remove_prefix(close + 2);
+    }
+    emit(time, "log", line);
+  }
+  logPartial_.erase(0, start);
+}
+
+void Timeline::diffMenu(Date time) {
+  const sim::Process* process = session_->runningQuillmark();
+  if (process == nullptr) {
+    return;
+  }
+  if (process != menuOwner_) {
+    menuOwner_ = process;
+    shown_.fill({});
+  }
+  const sim::SimStatusItem* item = session_->statusItem();
+  if (item == nullptr) {
+    return;
+  }
+  static constexpr std::pair<MenuLine, const char*> kLines[] = {
+      {MenuLine::status, "status"},
+      {MenuLine::ableton, "ableton"},
+      {MenuLine::permission, "permission"},
+      {MenuLine::autosave, "autosave"},
+  };
+  std::size_t i = 0;
+  for (const auto& [line, label] : kLines) {
+    const std::string& title = session_->menuLine(line)->title();
+    if (title != shown_[i]) {
+      shown_[i] = title;
+      emit(time, label, title);
+    }
+    ++i;
+  }
+  if (item->toolTip() != shown_[i]) {
+    shown_[i] = item->toolTip();
+    emit(time, "tooltip", shown_[i]);
+  }
+}
+
+}  // namespace qm::simtool

@@ -1,0 +1,83 @@
+// The printed timeline: one event a line with its virtual time. It follows
+// the world as its observer: menu and tooltip changes after every dispatched
+// call, new lines of the application log, key events, focus changes,
+// alerts, launchctl runs and terminations. In quiet mode it prints only
+// failed expectations and follows nothing, so a long run costs no more than
+// the application itself.
+#pragma once
+
+#include <sys/types.h>
+#include <array>
+#include <cstdint>
+#include <ostream>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "platform.h"
+#include "scenario.h"
+#include "sim_world.h"
+
+namespace qm::simtool {
+
+class Session;
+
+class Timeline {
+ public:
+  // `showDate`: the session spans more than one calendar day.
+  Timeline(std::ostream& out, bool quiet, bool showDate);
+
+  // Becomes the observer of the session's world (not in quiet mode).
+  void follow(Session& session);
+
+  void note(Date time, const std::string& text);
+  // A scenario line carried out in the world or by the user.
+  void command(Date time, const scenario::Command& command, const std::string& result = {});
+  void started(int pid, bool hidden);
+  void failure(Date time, int line, const std::string& what, const std::string& expected,
+               const std::string& actual);
+  void summary(Date time, int expectations, int failures);
+  // Prints what is still held back (key events, log lines).
+  void flush();
+
+ private:
+  // Status line, Live line, permission line, autosave line, tooltip.
+  static constexpr std::size_t kFollowed = 5;
+
+  void onEvent(const sim::Event& event);
+  void pollLog(Date time);
+  void diffMenu(Date time);
+  void addKey(const sim::Event& event);
+  void flushKeys();
+  void emit(Date time, std::string_view label, std::string_view text);
+  std::string timeText(Date time) const;
+  std::string application(int pid) const;
+  std::string shortPath(const std::string& path) const;
+
+  std::ostream& out_;
+  bool quiet_;
+  bool showDate_;
+  Session* session_ = nullptr;
+  std::string home_;
+  std::string lastTime_;
+
+  // The application log as read so far.
+  std::string logPath_;
+  bool logSeen_ = false;
+  ino_t logInode_ = 0;
+  std::uintmax_t logOffset_ = 0;
+  std::string logPartial_;
+
+  // What the menu showed at the last print, per process.
+  const void* menuOwner_ = nullptr;
+  std::array<std::string, kFollowed> shown_;
+
+  // Key events of one save, printed as one line.
+  std::string keys_;
+  Date keysTime_ = 0;
+  int keysPid_ = 0;
+
+  std::set<int> hidden_;
+};
+
+}  // namespace qm::simtool

@@ -1,0 +1,261 @@
+#!/usr/bin/env python3
+"""quillmark-sim as a command: exit statuses, failure reports, arguments, the
+home folder and the printed timeline.
+
+Usage: cli_test.py QUILLMARK_SIM [unittest options]
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOL = None
+
+
+def sim(*arguments, scenario=None, cwd=None):
+    """Runs the tool, the scenario text given on standard input when set."""
+    return subprocess.run([TOOL, *arguments], input=scenario, capture_output=True,
+                          text=True, cwd=cwd, timeout=60)
+
+
+def sim_file(text, *arguments):
+    """Runs the tool on a scenario file; returns the result and the file's path."""
+    handle, path = tempfile.mkstemp(suffix=".scenario")
+    with os.fdopen(handle, "w") as file:
+        file.write(text)
+    try:
+        return sim(*arguments, path), path
+    finally:
+        os.unlink(path)
+
+
+def timed_lines(timeline):
+    """(time, line) for each timeline line; a line without a time of its own
+    shares the one above."""
+    time = None
+    lines = []
+    for line in timeline.splitlines():
+        if line[:1].isdigit():
+            time = line.split("  ")[0]
+        lines.append((time, line))
+    return lines
+
+
+def time_of(timeline, text):
+    """The time of the first timeline line containing text."""
+    return next((time for time, line in timed_lines(timeline) if text in line), None)
+
+
+LIVE_AND_QUILLMARK = """\
+live start
+launch
+"""
+
+
+class MalformedScenarios(unittest.TestCase):
+    def test_a_malformed_line_stops_everything_with_its_file_line_and_reason(self):
+        result, path = sim_file("launch\n\n  lve start  # typo\nexpect running yes\n")
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr, f'{path}:3: unknown command "lve"\n')
+        self.assertEqual(result.stdout, "", "nothing may run before the whole file is read")
+
+    def test_standard_input_is_named_in_the_report(self):
+        result = sim("-", scenario="at 10 launch\nat 5 live start\n")
+        self.assertEqual(result.returncode, 2)
+        self.assertEqual(result.stderr,
+                         "<stdin>:2: at 5 goes back in time: the previous line is at 10 s\n")
+
+    def test_a_step_the_world_cannot_take_gives_exit_2_with_its_line(self):
+        cases = {
+            "launch\nat 5 launch\n": "<stdin>:2: launch: Quillmark still runs (pid 501); quit it first",
+            "front com.example.absent\n": "<stdin>:1: com.example.absent does not run",
+            "live quit\n": "<stdin>:1: com.ableton.live does not run",
+            "live start\nafter 1 live start\n": "<stdin>:2: com.ableton.live already runs (pid 501)",
+            "launch\napp quit local.vellum.Quillmark\n":
+                '<stdin>:2: Quillmark quits through its menu: click "Quit" or quit-key',
+        }
+        for scenario, message in cases.items():
+            with self.subTest(scenario=scenario):
+                result = sim("--quiet", "-", scenario=scenario)
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stderr, message + "\n")
+
+
+class FailedExpectations(unittest.TestCase):
+    SCENARIO = LIVE_AND_QUILLMARK + """\
+expect status "✓ Everything fine"
+expect running yes
+after 2 expect saves 3
+expect pref autosave.interval.seconds 600
+expect pref autosave.enabled yes
+"""
+
+    def test_each_failure_names_its_line_the_expected_and_the_actual_value(self):
+        result = sim("-", scenario=self.SCENARIO)
+        self.assertEqual(result.returncode, 1)
+        failures = [line for line in result.stdout.splitlines() if "FAILED" in line]
+        self.assertEqual(len(failures), 3, result.stdout)
+        self.assertIn('line 3: expect status: expected "✓ Everything fine", '
+                      'actual "✕ Grant Accessibility access"', failures[0])
+        self.assertIn("line 5: expect saves: expected 3, actual 0", failures[1])
+        self.assertIn("line 7: expect pref: expected yes, actual absent", failures[2])
+        self.assertRegex(result.stdout, r"end +5 checks, 3 failed")
+
+    def test_quiet_prints_the_failures_and_nothing_else(self):
+        result = sim("--quiet", "-", scenario=self.SCENARIO)
+        self.assertEqual(result.returncode, 1)
+        lines = result.stdout.splitlines()
+        self.assertEqual(len(lines), 3, result.stdout)
+        for line in lines:
+            self.assertRegex(line, r"^09:00:0[02]\.000  FAILED +line \d: ")
+
+    def test_quiet_prints_nothing_when_all_hold(self):
+        result = sim("--quiet", "-", scenario=LIVE_AND_QUILLMARK + "expect running yes\n")
+        self.assertEqual((result.returncode, result.stdout, result.stderr), (0, "", ""))
+
+    def test_choosing_an_item_the_user_cannot_choose_is_a_failure(self):
+        scenario = """\
+click "Save Now"
+launch
+trust on
+after 1 click "Open Accessibility Settings"
+click "Quillmark"
+click "Interval"
+click "Interval" "7 minutes"
+click "Pause Autosave"
+"""
+        result = sim("--quiet", "-", scenario=scenario)
+        self.assertEqual(result.returncode, 1)
+        lines = result.stdout.splitlines()
+        self.assertEqual(len(lines), 5, result.stdout)
+        expected = [
+            'line 1: click "Save Now": expected Quillmark running, actual no Quillmark running',
+            'line 4: click "Open Accessibility Settings": expected a visible, enabled item, '
+            "actual the item is hidden",
+            'line 5: click "Quillmark": expected a visible, enabled item, actual the item is disabled',
+            'line 6: click "Interval": expected a visible, enabled item, '
+            "actual the item does nothing when chosen",
+            'line 7: click "Interval" "7 minutes": expected a visible, enabled item, '
+            "actual no such item",
+        ]
+        for line, text in zip(lines, expected):
+            self.assertTrue(line.endswith(text), line)
+
+
+class Arguments(unittest.TestCase):
+    def test_bad_arguments_give_exit_2_and_a_hint(self):
+        cases = [
+            (["--frobnicate"], "unknown option --frobnicate"),
+            (["--home"], "--home needs a value"),
+            (["--icon", "icon.svg", "-"], "--icon needs a file name ending in .png"),
+            (["a.scenario", "b.scenario"], "one scenario at a time"),
+            (["/nonexistent/x.scenario"], "cannot read /nonexistent/x.scenario"),
+            (["--home", "/a", "--home=/b"], "--home given twice"),
+        ]
+        for arguments, reason in cases:
+            with self.subTest(arguments=arguments):
+                result = sim(*arguments, scenario="")
+                self.assertEqual(result.returncode, 2)
+                self.assertIn(reason, result.stderr)
+                self.assertIn("--help", result.stderr)
+
+    def test_help_describes_the_command(self):
+        result = sim("--help")
+        self.assertEqual(result.returncode, 0)
+        self.assertTrue(result.stdout.startswith(
+            "Usage: quillmark-sim [--home DIR] [--icon FILE.png] [--quiet] [SCENARIO | -]"))
+        self.assertIn("FILE@2x.png at 44x44", result.stdout)
+        self.assertIn("refused (exit 2) while it runs", result.stdout)
+
+
+class HomeFolder(unittest.TestCase):
+    def test_the_log_and_the_launch_agent_land_in_the_given_home(self):
+        with tempfile.TemporaryDirectory() as parent:
+            home = os.path.join(parent, "home with space")
+            scenario = LIVE_AND_QUILLMARK + 'expect log "Autosave timer not started: app is ' \
+                'disabled, Ableton is missing, or Accessibility is missing."\n'
+            for run in range(2):
+                with self.subTest(run=run):
+                    # A second run replaces what the first one left there.
+                    result = sim("--quiet", "--home", home, "-", scenario=scenario)
+                    self.assertEqual((result.returncode, result.stdout), (0, ""))
+                    with open(os.path.join(home, "Library/Logs/Quillmark.log")) as log:
+                        lines = log.read().splitlines()
+                    self.assertEqual(len(lines), 1)
+                    self.assertRegex(lines[0], r"^\[2025-03-02 09:00:00\] Autosave timer not started")
+                    plist = os.path.join(home, "Library/LaunchAgents",
+                                         "local.vellum.quillmark-watcher.plist")
+                    with open(plist) as file:
+                        self.assertIn(f"<string>{home}/Applications/Quillmark.app/Contents/MacOS/"
+                                      "QuillmarkWatcher</string>", file.read())
+
+    def test_a_folder_with_foreign_files_is_refused_and_left_alone(self):
+        with tempfile.TemporaryDirectory() as home:
+            precious = os.path.join(home, "thesis.txt")
+            with open(precious, "w") as file:
+                file.write("keep me")
+            result = sim("--home", home, "-", scenario="launch\n")
+            self.assertEqual(result.returncode, 2)
+            self.assertIn("is not empty and was not made by quillmark-sim", result.stderr)
+            self.assertEqual(os.listdir(home), ["thesis.txt"])
+
+    def test_the_temporary_home_is_removed_at_exit(self):
+        result = sim("-", scenario=LIVE_AND_QUILLMARK)
+        self.assertEqual(result.returncode, 0)
+        match = re.search(r"home (\S+) \(removed at exit\)", result.stdout.splitlines()[0])
+        self.assertIsNotNone(match, result.stdout)
+        self.assertFalse(os.path.exists(match.group(1)))
+
+
+class Timeline(unittest.TestCase):
+    def test_one_save_shows_as_focus_keys_focus_log_and_menu_lines(self):
+        scenario = LIVE_AND_QUILLMARK + 'trust on\nat 2.5 click "Save Now"\n'
+        result = sim("-", scenario=scenario)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        lines = result.stdout.splitlines()
+        start = lines.index('09:00:02.500  user       click "Save Now"')
+        self.assertEqual(lines[start + 1:start + 7], [
+            "              focus      com.ableton.live (pid 501)",
+            "09:00:03.000  keys       Cmd↓ S↓ S↑ Cmd↑  → com.ableton.live (pid 501)",
+            "09:00:03.150  focus      com.apple.finder (pid 500)",
+            "              log        Manual save command sent successfully.",
+            "              log        Autosave timer started: every 10 min.",
+            "              status     ✓ Saved at 09:00 · next 10:00",
+        ])
+
+    def test_the_waiting_animation_turns_line_by_line(self):
+        result = sim("-", scenario="launch\nat 1 expect running yes\n")
+        statuses = [(time, line[25:]) for time, line in timed_lines(result.stdout)
+                    if "Waiting for Ableton" in line]
+        self.assertEqual(statuses, [
+            ("09:00:00.000", "◐ Waiting for Ableton Live"),
+            ("09:00:00.250", "◓ Waiting for Ableton Live"),
+            ("09:00:00.500", "◑ Waiting for Ableton Live"),
+            ("09:00:00.750", "◒ Waiting for Ableton Live"),
+            ("09:00:01.000", "◐ Waiting for Ableton Live"),
+        ])
+
+    def test_the_first_launch_alert_prompt_and_launchctl_runs_are_shown(self):
+        result = sim("-", scenario="alert answer first open 2\nlaunch\nat 4 expect alerts 1\n")
+        text = result.stdout
+        self.assertIn("launchctl  bootout gui/501 ~/Library/LaunchAgents/"
+                      "local.vellum.quillmark-watcher.plist  → exit 0", text)
+        self.assertIn("09:00:01.000  prompt     the system asks to grant Accessibility access", text)
+        self.assertIn('alert      "Нужен Универсальный доступ"  buttons [Открыть настройки] [Позже]',
+                      text)
+        self.assertEqual(time_of(text, "alert      answered [Открыть настройки]"), "09:00:03.000")
+        self.assertIn("url        x-apple.systempreferences:com.apple.preference.security?"
+                      "Privacy_Accessibility", text)
+
+    def test_a_session_over_several_days_shows_the_date(self):
+        result = sim("-", scenario="live start\nlaunch\nat 1d live quit\nafter 10 expect running no\n")
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertIn("2025-03-03 09:00:00.000  world      live quit", result.stdout)
+        self.assertRegex(result.stdout, r"2025-03-03 09:00:08\.000  quit +Quillmark \(pid 502\) terminated")
+
+
+if __name__ == "__main__":
+    TOOL = sys.argv.pop(1)
+    unittest.main(verbosity=2)
