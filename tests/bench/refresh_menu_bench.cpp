@@ -3,16 +3,14 @@
 // (four refreshes a second) and Live running with the countdown (one a
 // second), the latter with and without a status message.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <filesystem>
-#include <memory>
-#include <stdexcept>
 #include <string>
 
 #include "app_delegate.h"
 #include "sim_process.h"
 #include "sim_world.h"
+#include "test_support.h"
 
 namespace {
 
@@ -22,26 +20,8 @@ using qm::sim::World;
 
 // A temporary home with Library/Logs, so the launch writes its log and
 // launch agent for real, as in the application.
-class TemporaryHome {
- public:
-  TemporaryHome() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qm-bench-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      throw std::runtime_error("mkdtemp failed");
-    }
-    path_ = pattern;
-    std::filesystem::create_directories(path_ + "/Library/Logs");
-  }
-  ~TemporaryHome() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TemporaryHome(const TemporaryHome&) = delete;
-  TemporaryHome& operator=(const TemporaryHome&) = delete;
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+struct TemporaryHome : qm::test::TempDir {
+  TemporaryHome() { std::filesystem::create_directories(path() + "/Library/Logs"); }
 };
 
 enum class State { liveAbsent, countdown, countdownWithMessage };
