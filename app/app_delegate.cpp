@@ -79,7 +79,7 @@ void AppDelegate::logMessage(std::string_view message) {
   line.reserve(message.size() + 24);
   line.append("[").append(timestamp).append("] ").append(message).append("\n");
 
-  const std::string path = platform_.system.homeDirectory() + "/Library/Logs/Quillmark.log";
+  const std::string path = platform_.system.homeDirectory() + "/" + std::string(kLogPathInHome);
   // A lost line is accepted: the log must never disturb the caller.
   if (files::exists(path)) {
     files::appendToExisting(path, line);

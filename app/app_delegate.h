@@ -24,6 +24,8 @@ inline constexpr std::string_view kAccessibilityPromptShownDefaultsKey =
 inline constexpr std::string_view kLaunchAgentIdentifier = "local.vellum.quillmark-watcher";
 inline constexpr std::string_view kLaunchAgentFileName = "local.vellum.quillmark-watcher.plist";
 inline constexpr std::string_view kAbletonClosedStatusMessage = "Ableton closed, quitting...";
+// The application log, relative to the home folder.
+inline constexpr std::string_view kLogPathInHome = "Library/Logs/Quillmark.log";
 
 // Where "Report a Problem" takes the user.
 inline constexpr std::string_view kSupportURL = "https://github.com/vellum/quillmark/issues/new";
@@ -42,103 +44,106 @@ inline constexpr double kFirstLaunchRequestDelay = 1.0;
 inline constexpr std::uint32_t kActivationSettleMicroseconds = 500000;
 inline constexpr std::uint32_t kFocusRestoreDelayMicroseconds = 150000;
 
+// The save command: these key strokes in order, each flagged with exactly
+// kEventFlagMaskCommand, posted to Live's process.
+struct KeyStroke {
+  std::uint16_t virtualKey;
+  bool keyDown;
+};
+inline constexpr std::uint16_t kVirtualKeyCommand = 55;
+inline constexpr std::uint16_t kVirtualKeyS = 1;
+inline constexpr std::array<KeyStroke, 4> kSaveKeyStrokes = {{
+    {kVirtualKeyCommand, true},
+    {kVirtualKeyS, true},
+    {kVirtualKeyS, false},
+    {kVirtualKeyCommand, false},
+}};
+
 class AppDelegate {
  public:
-  // init: loads the settings.
+  // Loads the settings; nothing else touches the system until launch.
   explicit AppDelegate(Platform& platform);
+  // Invalidates every timer, so the run loop never calls a gone delegate.
   ~AppDelegate();
   AppDelegate(const AppDelegate&) = delete;
   AppDelegate& operator=(const AppDelegate&) = delete;
 
+  // The launch sequence: agent, menu, Live, schedule, monitor, first refresh,
+  // and the permission request one second later.
   void applicationDidFinishLaunching();
 
-  // Launch agent
+  // Writes the watcher's property list when the watcher lies beside the
+  // executable, then boots the agent out and bootstraps it again (retrying a
+  // failed bootstrap). Never reports failure.
   void installLaunchAgentIfNeeded();
-  std::string xmlEscapedString(const std::string& text) const;
-  // Exit status of launchctl, or -1 when it could not be started.
-  int runLaunchctlWithArguments(const std::vector<std::string>& arguments);
 
-  // Status menu and icon
+  // Makes the status item with icon, tooltip and menu; refreshMenu() fills
+  // in the lines.
   void buildMenuBar();
+  // The menu-bar icon, drawn afresh: a 22x22-point template image.
   ImageRef menuBarIconImage();
-
-  // Scheduler and Live monitor
-  void configureAutosaveTimer();
-  void startLiveMonitor();
-  void handleAutosaveTimer();
-  void handleLiveMonitorTimer();
-  void updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning);
-  double autosaveIntervalSeconds() const;
-  std::string intervalMenuTitleForSeconds(std::int64_t seconds) const;
-  std::string intervalStatusText() const;
-  void startCountdownTimerIfNeeded();
-  void stopCountdownTimer();
-  void handleCountdownTimer();
-  double secondsUntilNextAutosave() const;
-  std::string formattedCountdownText() const;
-
-  // Waiting animation
+  // Turns the state into every menu line, the tooltip and the interval checks.
+  void refreshMenu();
+  // Starts the 0.25 s animation unless it runs already.
   void startWaitingAnimationIfNeeded();
+  // Stops the animation and rewinds it to its first symbol.
   void stopWaitingAnimation();
-  void handleWaitingAnimationTimer();
+  // The animation's symbol for the current frame.
   std::string waitingAnimationSymbol() const;
 
+  // Rebuilds the schedule from now: the autosave timer and the countdown run
+  // when autosave's three conditions hold, and are stopped otherwise.
+  void configureAutosaveTimer();
+  // The interval as a double, for timer and date arithmetic.
+  double autosaveIntervalSeconds() const;
+  // The interval submenu's title for a choice ("10 seconds (test)", "3 minutes").
+  std::string intervalMenuTitleForSeconds(std::int64_t seconds) const;
+  // The interval as the menu lines show it ("10 sec", "5 min").
+  std::string intervalStatusText() const;
+  // Seconds to the next automatic save, never negative; 0 when none is set.
+  double secondsUntilNextAutosave() const;
+  // The time to the next save as minutes:seconds ("09:59"); "00:00" when
+  // none is set.
+  std::string formattedCountdownText() const;
+
+  // Unless granted or asked before: the system prompt, then the alert that
+  // offers System Settings. Runs once per user.
   void requestAccessibilityOnFirstLaunchIfNeeded();
-  void refreshMenu();
+  // Asks the system afresh whether the permission is granted, without prompt.
+  bool hasAccessibilityAccess();
 
-  // Save command
+  // One save attempt: sets the status message, logs the outcome, refreshes
+  // the menu; a successful manual save restarts the schedule.
   void performSaveIsManual(bool manual);
+  // Brings Live forward, posts Cmd+S to it and gives the focus back. False
+  // with the reason in `error` (may be null) when nothing could be sent.
   bool sendSaveCommandReturningError(std::string* error);
-  void restoreFocusToUnlessSameAs(const RunningApplicationRef& application,
-                                  const RunningApplicationRef& other);
 
+  // Appends "[date time] message" to the application log; a lost line is
+  // dropped silently.
   void logMessage(std::string_view message);
 
-  RunningApplicationRef runningAbleton();
-  bool isAbletonRunning();
-
-  // Accessibility permission
-  bool hasAccessibilityAccess();
-  void promptForAccessibilityAccess();
-  void openAccessibilitySettings();
-
-  // Menu actions
-  void toggleAutosave();
-  void saveNow();
-  void selectInterval(MenuItem& sender);
-  void reportProblem();
-  void quitApp();
-
-  // Properties
-  const StatusItemRef& statusItem() const { return statusItem_; }
-  void setStatusItem(StatusItemRef value) { statusItem_ = std::move(value); }
+  // The state, read by the platform glue and the tests. Menu items are null
+  // before buildMenuBar(), timers null while stopped.
   const MenuItemRef& statusLineItem() const { return statusLineItem_; }
-  void setStatusLineItem(MenuItemRef value) { statusLineItem_ = std::move(value); }
   const MenuItemRef& abletonStatusItem() const { return abletonStatusItem_; }
-  void setAbletonStatusItem(MenuItemRef value) { abletonStatusItem_ = std::move(value); }
   const MenuItemRef& accessibilityStatusItem() const { return accessibilityStatusItem_; }
-  void setAccessibilityStatusItem(MenuItemRef value) {
-    accessibilityStatusItem_ = std::move(value);
-  }
   const MenuItemRef& autosaveStatusItem() const { return autosaveStatusItem_; }
-  void setAutosaveStatusItem(MenuItemRef value) { autosaveStatusItem_ = std::move(value); }
   const MenuItemRef& toggleAutosaveItem() const { return toggleAutosaveItem_; }
-  void setToggleAutosaveItem(MenuItemRef value) { toggleAutosaveItem_ = std::move(value); }
   const MenuItemRef& saveNowItem() const { return saveNowItem_; }
-  void setSaveNowItem(MenuItemRef value) { saveNowItem_ = std::move(value); }
   const MenuItemRef& accessibilityItem() const { return accessibilityItem_; }
-  void setAccessibilityItem(MenuItemRef value) { accessibilityItem_ = std::move(value); }
   // Interval choice in seconds to its menu item.
-  std::map<std::int64_t, MenuItemRef>& intervalItems() { return intervalItems_; }
   const std::map<std::int64_t, MenuItemRef>& intervalItems() const { return intervalItems_; }
   const TimerRef& autosaveTimer() const { return autosaveTimer_; }
-  void setAutosaveTimer(TimerRef value) { autosaveTimer_ = std::move(value); }
   const TimerRef& liveMonitorTimer() const { return liveMonitorTimer_; }
-  void setLiveMonitorTimer(TimerRef value) { liveMonitorTimer_ = std::move(value); }
   const TimerRef& waitingAnimationTimer() const { return waitingAnimationTimer_; }
-  void setWaitingAnimationTimer(TimerRef value) { waitingAnimationTimer_ = std::move(value); }
   const TimerRef& countdownTimer() const { return countdownTimer_; }
-  void setCountdownTimer(TimerRef value) { countdownTimer_ = std::move(value); }
+  std::int64_t waitingAnimationFrame() const { return waitingAnimationFrame_; }
+  bool didAskForAccessibility() const { return didAskForAccessibility_; }
+  bool hasSeenAbletonRunning() const { return hasSeenAbletonRunning_; }
+  std::optional<Date> abletonStoppedAt() const { return abletonStoppedAt_; }
+
+  // The state that tests also set, to reach a situation directly.
   std::optional<Date> nextAutosaveAt() const { return nextAutosaveAt_; }
   void setNextAutosaveAt(std::optional<Date> value) { nextAutosaveAt_ = value; }
   std::int64_t intervalSeconds() const { return intervalSeconds_; }
@@ -148,17 +153,64 @@ class AppDelegate {
   // Empty stands for no message.
   const std::string& lastStatusMessage() const { return lastStatusMessage_; }
   void setLastStatusMessage(std::string value) { lastStatusMessage_ = std::move(value); }
-  bool didAskForAccessibility() const { return didAskForAccessibility_; }
-  void setDidAskForAccessibility(bool value) { didAskForAccessibility_ = value; }
-  std::int64_t waitingAnimationFrame() const { return waitingAnimationFrame_; }
-  void setWaitingAnimationFrame(std::int64_t value) { waitingAnimationFrame_ = value; }
-  bool hasSeenAbletonRunning() const { return hasSeenAbletonRunning_; }
-  void setHasSeenAbletonRunning(bool value) { hasSeenAbletonRunning_ = value; }
-  std::optional<Date> abletonStoppedAt() const { return abletonStoppedAt_; }
-  void setAbletonStoppedAt(std::optional<Date> value) { abletonStoppedAt_ = value; }
 
  private:
+  // Settings
   void loadSettings();
+
+  // Launch agent
+  std::string xmlEscapedString(const std::string& text) const;
+  // Exit status of launchctl, or -1 when it could not be started.
+  int runLaunchctlWithArguments(const std::vector<std::string>& arguments);
+
+  // Scheduler and Live monitor
+  void startLiveMonitor();
+  void handleAutosaveTimer();
+  void handleLiveMonitorTimer();
+  void updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning);
+  void startCountdownTimerIfNeeded();
+  void stopCountdownTimer();
+  void handleCountdownTimer();
+  void handleWaitingAnimationTimer();
+
+  // Save command
+  void restoreFocusToUnlessSameAs(const RunningApplicationRef& application,
+                                  const RunningApplicationRef& other);
+  RunningApplicationRef runningAbleton();
+  bool isAbletonRunning();
+
+  // Accessibility permission
+  void promptForAccessibilityAccess();
+
+  // Menu actions
+  void openAccessibilitySettings();
+  void toggleAutosave();
+  void saveNow();
+  void selectInterval(MenuItem& sender);
+  void reportProblem();
+  void quitApp();
+
+  // Property setters used only inside the core.
+  const StatusItemRef& statusItem() const { return statusItem_; }
+  void setStatusItem(StatusItemRef value) { statusItem_ = std::move(value); }
+  void setStatusLineItem(MenuItemRef value) { statusLineItem_ = std::move(value); }
+  void setAbletonStatusItem(MenuItemRef value) { abletonStatusItem_ = std::move(value); }
+  void setAccessibilityStatusItem(MenuItemRef value) {
+    accessibilityStatusItem_ = std::move(value);
+  }
+  void setAutosaveStatusItem(MenuItemRef value) { autosaveStatusItem_ = std::move(value); }
+  void setToggleAutosaveItem(MenuItemRef value) { toggleAutosaveItem_ = std::move(value); }
+  void setSaveNowItem(MenuItemRef value) { saveNowItem_ = std::move(value); }
+  void setAccessibilityItem(MenuItemRef value) { accessibilityItem_ = std::move(value); }
+  void setAutosaveTimer(TimerRef value) { autosaveTimer_ = std::move(value); }
+  void setLiveMonitorTimer(TimerRef value) { liveMonitorTimer_ = std::move(value); }
+  void setWaitingAnimationTimer(TimerRef value) { waitingAnimationTimer_ = std::move(value); }
+  void setCountdownTimer(TimerRef value) { countdownTimer_ = std::move(value); }
+  void setDidAskForAccessibility(bool value) { didAskForAccessibility_ = value; }
+  void setWaitingAnimationFrame(std::int64_t value) { waitingAnimationFrame_ = value; }
+  void setHasSeenAbletonRunning(bool value) { hasSeenAbletonRunning_ = value; }
+  void setAbletonStoppedAt(std::optional<Date> value) { abletonStoppedAt_ = value; }
+
   // Invalidates a timer property and clears it.
   static void stopTimer(TimerRef& timer);
   // A repeating timer whose callback is dropped once this delegate is gone.

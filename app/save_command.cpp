@@ -8,20 +8,6 @@ namespace qm {
 
 namespace {
 
-struct KeyStroke {
-  std::uint16_t virtualKey;
-  bool keyDown;
-};
-
-constexpr std::uint16_t kVirtualKeyCommand = 55;
-constexpr std::uint16_t kVirtualKeyS = 1;
-constexpr std::array<KeyStroke, 4> kSaveKeyStrokes = {{
-    {kVirtualKeyCommand, true},
-    {kVirtualKeyS, true},
-    {kVirtualKeyS, false},
-    {kVirtualKeyCommand, false},
-}};
-
 constexpr std::string_view kAccessibilityRequiredError = "Accessibility access is required";
 constexpr std::string_view kAbletonNotRunningError = "Ableton Live is not running";
 constexpr std::string_view kNoEventSourceError = "Could not create keyboard event source";

@@ -70,7 +70,7 @@ void AppDelegate::buildMenuBar() {
         },
         "");
     item->setTag(seconds);
-    intervalItems()[seconds] = item;
+    intervalItems_[seconds] = item;
     intervalMenu->addItem(item);
   }
   intervalItem->setSubmenu(intervalMenu);
