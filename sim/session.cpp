@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 
+#include "save_sequences.h"
 #include "timeline.h"
 
 namespace qm::simtool {
@@ -82,7 +83,7 @@ std::string joined(const std::vector<std::string>& parts) {
 
 Session::Session(const std::string& home, Timeline& timeline)
     : home_(home),
-      logPath_(home + "/Library/Logs/Quillmark.log"),
+      logPath_(home + "/" + std::string(kLogPathInHome)),
       executablePath_(home + "/Applications/Quillmark.app/Contents/MacOS/Quillmark"),
       watcherPath_(home + "/Applications/Quillmark.app/Contents/MacOS/QuillmarkWatcher"),
       timeline_(timeline),
@@ -117,36 +118,17 @@ sim::Process* Session::runningQuillmark() const {
   return instance ? instance->process.get() : nullptr;
 }
 
-bool Session::menuReady() {
-  Instance* instance = running();
-  if (instance == nullptr) {
-    return false;
-  }
-  if (instance->statusItem) {
-    return true;
-  }
-  const AppDelegate& app = *instance->delegate;
-  const MenuItemRef ports[kMenuLineCount] = {app.statusLineItem(), app.abletonStatusItem(),
-                                             app.accessibilityStatusItem(),
-                                             app.autosaveStatusItem(), app.toggleAutosaveItem()};
-  sim::SimStatusItemRef statusItem = instance->process->statusItem();
-  if (!statusItem || std::any_of(std::begin(ports), std::end(ports),
-                                 [](const MenuItemRef& item) { return !item; })) {
-    return false;
-  }
-  for (std::size_t i = 0; i < kMenuLineCount; ++i) {
-    instance->lines[i] = std::dynamic_pointer_cast<sim::SimMenuItem>(ports[i]);
-  }
-  instance->statusItem = std::move(statusItem);
-  return true;
+const sim::SimStatusItem* Session::statusItem() const {
+  const sim::Process* process = runningQuillmark();
+  return process ? process->statusItem().get() : nullptr;
 }
 
-const sim::SimStatusItem* Session::statusItem() {
-  return menuReady() ? running()->statusItem.get() : nullptr;
-}
-
-const sim::SimMenuItem* Session::menuLine(MenuLine line) {
-  return menuReady() ? running()->lines[static_cast<std::size_t>(line)].get() : nullptr;
+const sim::SimMenuItem* Session::menuRow(MenuRow row) const {
+  const sim::SimStatusItem* item = statusItem();
+  if (item == nullptr || !item->menu() || item->menu()->items().size() != kMenuRowCount) {
+    return nullptr;
+  }
+  return item->menu()->items()[rowIndex(row)].get();
 }
 
 // ---------------------------------------------------------------------------
@@ -179,12 +161,13 @@ void Session::execute(const Command& command) {
       launch(command);
       break;
     case Op::liveStart: {
-      const int pid = startApplication(command, kLiveBundleIdentifier, command.flag);
+      const int pid =
+          startApplication(command, std::string(kAbletonBundleIdentifier), command.flag);
       timeline_.command(world_.now(), command, "pid " + std::to_string(pid));
       break;
     }
     case Op::liveQuit:
-      quitApplications(command, kLiveBundleIdentifier);
+      quitApplications(command, std::string(kAbletonBundleIdentifier));
       break;
     case Op::appStart: {
       const int pid = startApplication(command, command.words[0], false);
@@ -293,7 +276,7 @@ int Session::startApplication(const Command& command, const std::string& bundleI
                                           std::to_string(pids.front()) + ")");
   }
   const int pid = world_.startApplication(
-      bundleIdentifier, bundleIdentifier == kLiveBundleIdentifier ? "Live" : bundleIdentifier,
+      bundleIdentifier, bundleIdentifier == kAbletonBundleIdentifier ? "Live" : bundleIdentifier,
       hidden);
   bundles_[pid] = bundleIdentifier;
   timeline_.started(pid, hidden);
@@ -372,8 +355,8 @@ void Session::expect(const Command& command) {
   std::string expected;
   std::string actual;
 
-  const auto textOf = [&](MenuLine line) -> std::string {
-    const sim::SimMenuItem* item = menuLine(line);
+  const auto textOf = [&](MenuRow row) -> std::string {
+    const sim::SimMenuItem* item = menuRow(row);
     return item ? quote(item->title()) : kNotRunning;
   };
   const auto countOf = [&](std::int64_t value) {
@@ -390,14 +373,10 @@ void Session::expect(const Command& command) {
     case Check::ableton:
     case Check::permission:
     case Check::autosave:
-    case Check::toggle: {
-      static constexpr MenuLine kLines[] = {MenuLine::status, MenuLine::ableton,
-                                            MenuLine::permission, MenuLine::autosave,
-                                            MenuLine::toggle};
+    case Check::toggle:
       expected = quote(word);
-      actual = textOf(kLines[static_cast<int>(command.check) - static_cast<int>(Check::status)]);
+      actual = textOf(menuRowNamed(scenario::name(command.check))->row);
       break;
-    }
     case Check::tooltip: {
       expected = quote(word);
       const sim::SimStatusItem* item = statusItem();
@@ -457,8 +436,8 @@ void Session::expect(const Command& command) {
     case Check::saves: {
       std::int64_t saves = 0;
       for (const auto& [pid, bundle] : bundles_) {
-        if (bundle == kLiveBundleIdentifier) {
-          saves += world_.completedSaveSequences(pid);
+        if (bundle == kAbletonBundleIdentifier) {
+          saves += completedSaveSequences(world_.keyEvents(), pid);
         }
       }
       countOf(saves);

@@ -3,7 +3,6 @@
 // played on the virtual clock.
 #pragma once
 
-#include <array>
 #include <map>
 #include <memory>
 #include <stdexcept>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "app_delegate.h"
+#include "menu_rows.h"
 #include "scenario.h"
 #include "sim_process.h"
 #include "sim_world.h"
@@ -27,13 +27,8 @@ struct ScenarioError : std::runtime_error {
   int line;
 };
 
-// The menu lines the timeline follows, in the order it prints them.
-enum class MenuLine { status, ableton, permission, autosave, toggle };
-inline constexpr std::size_t kMenuLineCount = 5;
-
 class Session {
  public:
-  static constexpr const char* kLiveBundleIdentifier = "com.ableton.live";
   static constexpr const char* kFinderBundleIdentifier = "com.apple.finder";
 
   // Lays out the home folder (Library/Logs, the application bundle with the
@@ -56,18 +51,16 @@ class Session {
 
   // The newest Quillmark process, when it has not terminated.
   sim::Process* runningQuillmark() const;
-  // Its status item and tracked menu lines, or null while none runs or its
+  // Its status item and a row of its menu, or null while none runs or its
   // menu is not built yet.
-  const sim::SimStatusItem* statusItem();
-  const sim::SimMenuItem* menuLine(MenuLine line);
+  const sim::SimStatusItem* statusItem() const;
+  const sim::SimMenuItem* menuRow(MenuRow row) const;
 
  private:
   struct Instance {
     // The delegate goes before its process.
     std::unique_ptr<sim::Process> process;
     std::unique_ptr<AppDelegate> delegate;
-    sim::SimStatusItemRef statusItem;
-    std::array<sim::SimMenuItemRef, kMenuLineCount> lines;
   };
 
   void execute(const scenario::Command& command);
@@ -80,8 +73,6 @@ class Session {
   void click(const scenario::Command& command);
   void expect(const scenario::Command& command);
   Instance* running() const;
-  // Caches the menu items once the running process has built its menu.
-  bool menuReady();
 
   void fail(const scenario::Command& command, const std::string& what, const std::string& expected,
             const std::string& actual);

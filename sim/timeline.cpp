@@ -6,6 +6,7 @@
 #include <ctime>
 #include <fstream>
 
+#include "app_delegate.h"
 #include "session.h"
 
 namespace qm::simtool {
@@ -17,9 +18,9 @@ constexpr std::uint64_t kCommandFlag = kEventFlagMaskCommand;
 
 std::string keyName(std::uint16_t code) {
   switch (code) {
-    case 55:
+    case kVirtualKeyCommand:
       return "Cmd";
-    case 1:
+    case kVirtualKeyS:
       return "S";
     default:
       return "key" + std::to_string(code);
@@ -303,21 +304,18 @@ void Timeline::diffMenu(Date time) {
     shown_.fill({});
   }
   const sim::SimStatusItem* item = session_->statusItem();
-  if (item == nullptr) {
+  if (item == nullptr || session_->menuRow(MenuRow::status) == nullptr) {
     return;
   }
-  static constexpr std::pair<MenuLine, const char*> kLines[] = {
-      {MenuLine::status, "status"},
-      {MenuLine::ableton, "ableton"},
-      {MenuLine::permission, "permission"},
-      {MenuLine::autosave, "autosave"},
-  };
   std::size_t i = 0;
-  for (const auto& [line, label] : kLines) {
-    const std::string& title = session_->menuLine(line)->title();
+  for (const MenuRowInfo& row : kMenuRows) {
+    if (!row.followed) {
+      continue;
+    }
+    const std::string& title = session_->menuRow(row.row)->title();
     if (title != shown_[i]) {
       shown_[i] = title;
-      emit(time, label, title);
+      emit(time, row.name, title);
     }
     ++i;
   }

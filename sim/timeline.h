@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 
+#include "menu_rows.h"
 #include "platform.h"
 #include "scenario.h"
 #include "sim_world.h"
@@ -41,8 +42,14 @@ class Timeline {
   void flush();
 
  private:
-  // Status line, Live line, permission line, autosave line, tooltip.
-  static constexpr std::size_t kFollowed = 5;
+  // The followed menu rows, then the tooltip.
+  static constexpr std::size_t kFollowed = [] {
+    std::size_t count = 1;
+    for (const MenuRowInfo& row : kMenuRows) {
+      count += row.followed ? 1 : 0;
+    }
+    return count;
+  }();
 
   void onEvent(const sim::Event& event);
   void pollLog(Date time);

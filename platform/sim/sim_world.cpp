@@ -13,8 +13,6 @@ namespace qm::sim {
 namespace {
 
 constexpr Date kForever = std::numeric_limits<Date>::infinity();
-constexpr std::uint16_t kCommandKeyCode = 55;
-constexpr std::uint16_t kSKeyCode = 1;
 
 bool isAsciiLetter(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -433,33 +431,7 @@ std::optional<int> World::makeEventSource(int stateId) {
 
 void World::postKeyEvent(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags) {
   keyEvents_.push_back(PostedKeyEvent{now_, pid, keyCode, keyDown, flags, isRunning(pid)});
-
-  struct Step {
-    std::uint16_t keyCode;
-    bool keyDown;
-  };
-  static constexpr Step kSaveSequence[4] = {
-      {kCommandKeyCode, true}, {kSKeyCode, true}, {kSKeyCode, false}, {kCommandKeyCode, false}};
-  auto matches = [&](int step) {
-    return keyCode == kSaveSequence[step].keyCode && keyDown == kSaveSequence[step].keyDown &&
-           flags == kEventFlagMaskCommand;
-  };
-  SaveSequenceProgress& progress = saveSequences_[pid];
-  if (matches(progress.matched)) {
-    if (++progress.matched == 4) {
-      ++progress.completed;
-      progress.matched = 0;
-    }
-  } else {
-    progress.matched = matches(0) ? 1 : 0;
-  }
-
   notify(Event::Kind::keyEventPosted, pid, keyEvents_.size() - 1);
-}
-
-int World::completedSaveSequences(int pid) const {
-  auto it = saveSequences_.find(pid);
-  return it == saveSequences_.end() ? 0 : it->second.completed;
 }
 
 // ---------------------------------------------------------------------------

@@ -190,9 +190,6 @@ class World {
   // The state id of every event source asked for (made or not), in order.
   const std::vector<int>& eventSourceStates() const { return eventSourceStates_; }
   const std::vector<PostedKeyEvent>& keyEvents() const { return keyEvents_; }
-  // Complete Cmd down, S down, S up, Cmd up runs, each event flagged with
-  // exactly the Command mask, posted to `pid`.
-  int completedSaveSequences(int pid) const;
 
   // -------------------------------------------------------------------------
   // Preferences (the application's defaults domain; outlives processes)
@@ -272,10 +269,6 @@ class World {
     bool hidden;
     bool running;
   };
-  struct SaveSequenceProgress {
-    int matched = 0;
-    int completed = 0;
-  };
 
   void runUntil(Date limit, const Process* modalOwner);
   detail::ScheduledCallPtr nextDue(Date limit, bool commonOnly);
@@ -318,7 +311,6 @@ class World {
   int failingKeyEventPosition_ = 0;
   std::vector<int> eventSourceStates_;
   std::vector<PostedKeyEvent> keyEvents_;
-  std::map<int, SaveSequenceProgress> saveSequences_;
 
   std::map<std::string, PreferenceValue> preferences_;
   std::vector<OpenedURL> openedURLs_;

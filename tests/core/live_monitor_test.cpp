@@ -72,7 +72,7 @@ TEST_F(LiveMonitorTest, LiveQuittingStopsTheScheduleAndQuitsAtTheFirstTickSixSec
   EXPECT_EQ(world.pendingCallCount(), 0u);
   // Stopping and quitting write nothing to the log.
   EXPECT_EQ(logLines().size(), linesAfterLaunch);
-  EXPECT_EQ(world.completedSaveSequences(livePid), 0);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), livePid), 0);
 }
 
 TEST_F(LiveMonitorTest, LiveReturningWithinSixSecondsCancelsTheQuitAndALaterAbsenceStartsAfresh) {
@@ -96,7 +96,7 @@ TEST_F(LiveMonitorTest, LiveReturningWithinSixSecondsCancelsTheQuitAndALaterAbse
 
   world.advanceTo(start + 30);
   EXPECT_FALSE(process->terminated());
-  EXPECT_EQ(world.completedSaveSequences(livePid), 2);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), livePid), 2);
 
   // The second closing counts from its own start, not from the first one.
   world.advanceTo(start + 30.5);
@@ -149,7 +149,7 @@ TEST_F(LiveMonitorTest, PermissionRevokedWhileLiveRunsStopsTheScheduleWithoutQui
 
   world.advanceTo(start + 120);
   EXPECT_FALSE(process->terminated());
-  EXPECT_EQ(world.completedSaveSequences(livePid), 0);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), livePid), 0);
   EXPECT_TRUE(schedulerStopped());
 }
 
@@ -172,9 +172,9 @@ TEST_F(LiveMonitorTest, PermissionGrantedWhileLiveRunsStartsTheScheduleAtTheNext
   EXPECT_TRUE(app().countdownTimer());
 
   world.advanceTo(start + 15.9);
-  EXPECT_EQ(world.completedSaveSequences(livePid), 0);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), livePid), 0);
   world.advanceTo(start + 16);
-  EXPECT_EQ(world.completedSaveSequences(livePid), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), livePid), 1);
 }
 
 TEST_F(LiveMonitorTest, PausedAutosaveStillRefreshesEveryTickAndStillQuits) {
@@ -213,7 +213,7 @@ TEST_F(LiveMonitorTest, TickDelayedByASaveMeasuresTheClosingOnTheWallClock) {
   world.at(start + 11.9, [this] { quitLive(); });
 
   world.advanceTo(start + 13);
-  EXPECT_EQ(world.completedSaveSequences(livePid), 2);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), livePid), 2);
   ASSERT_TRUE(app().abletonStoppedAt());
   EXPECT_NEAR(*app().abletonStoppedAt(), start + 12.35, kClockSlack);
 

@@ -9,25 +9,27 @@
 #include <string>
 #include <vector>
 
+#include "menu_rows.h"
 #include "test_support.h"
 
 namespace qm::test {
 
-// Positions of the items in the status menu as built.
+// Positions of the items in the status menu as built, from the table the
+// tool reads the menu by.
 enum MenuRow : std::size_t {
-  kTitleRow = 0,
-  kStatusRow = 1,
-  kLiveRow = 2,
-  kPermissionRow = 3,
-  kAutosaveRow = 4,
-  kIntervalRow = 6,
-  kToggleRow = 7,
-  kSaveNowRow = 8,
-  kOpenSettingsRow = 9,
-  kReportRow = 11,
-  kQuitRow = 13,
+  kTitleRow = simtool::rowIndex(simtool::MenuRow::title),
+  kStatusRow = simtool::rowIndex(simtool::MenuRow::status),
+  kLiveRow = simtool::rowIndex(simtool::MenuRow::ableton),
+  kPermissionRow = simtool::rowIndex(simtool::MenuRow::permission),
+  kAutosaveRow = simtool::rowIndex(simtool::MenuRow::autosave),
+  kIntervalRow = simtool::rowIndex(simtool::MenuRow::interval),
+  kToggleRow = simtool::rowIndex(simtool::MenuRow::toggle),
+  kSaveNowRow = simtool::rowIndex(simtool::MenuRow::saveNow),
+  kOpenSettingsRow = simtool::rowIndex(simtool::MenuRow::openSettings),
+  kReportRow = simtool::rowIndex(simtool::MenuRow::report),
+  kQuitRow = simtool::rowIndex(simtool::MenuRow::quit),
 };
-inline constexpr std::size_t kMenuRowCount = 14;
+using simtool::kMenuRowCount;
 
 class MenuTest : public CoreTest {
  protected:

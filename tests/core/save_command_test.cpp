@@ -166,7 +166,7 @@ TEST_F(SaveCommandTest, FailedManualSaveLeavesTheScheduleAlone) {
 
   // The schedule runs on: the automatic save comes at 600 s as planned.
   world.advanceTo(sim::World::startDate() + 600);
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
   EXPECT_EQ(world.keyEvents().front().time, sim::World::startDate() + 600.5);
 }
 
@@ -223,7 +223,7 @@ TEST_F(SaveCommandTest, SuccessPostsCmdSToLiveAndGivesTheFocusBack) {
     // No pause between the posts.
     EXPECT_EQ(events[i].time, events[0].time);
   }
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
 
   const auto& activations = world.activations();
   ASSERT_EQ(activations.size(), 2u);
@@ -251,19 +251,19 @@ TEST_F(SaveCommandTest, NothingIsReactivatedWhenLiveOrNobodyHadTheFocus) {
     EXPECT_EQ(world.frontmost(), live);
     world.advanceBy(1);
   }
-  EXPECT_EQ(world.completedSaveSequences(live), 2);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 2);
 }
 
 TEST_F(SaveCommandTest, FirstOfSeveralLiveInstancesReceivesTheKeys) {
   const int second = startLive();
   launchAndWait(10);
   EXPECT_TRUE(save(nullptr));
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
-  EXPECT_EQ(world.completedSaveSequences(second), 0);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), second), 0);
   // Once the first quits, the other one is Live.
   world.quitApplication(live);
   EXPECT_TRUE(save(nullptr));
-  EXPECT_EQ(world.completedSaveSequences(second), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), second), 1);
 }
 
 TEST_F(SaveCommandTest, ManualSaveRestartsTheScheduleOneIntervalLater) {
@@ -288,9 +288,9 @@ TEST_F(SaveCommandTest, ManualSaveRestartsTheScheduleOneIntervalLater) {
   // The first automatic save comes one interval after the manual one, not at
   // the old 600 s mark.
   world.advanceTo(start + 700);
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
   world.advanceTo(savedAt + 600);
-  EXPECT_EQ(world.completedSaveSequences(live), 2);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 2);
 }
 
 TEST_F(SaveCommandTest, ManualSaveWithAutosaveOffStartsNoTimer) {
@@ -301,7 +301,7 @@ TEST_F(SaveCommandTest, ManualSaveWithAutosaveOffStartsNoTimer) {
   EXPECT_FALSE(app().autosaveTimer());
   EXPECT_FALSE(app().nextAutosaveAt());
   world.advanceBy(3600);
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
 }
 
 TEST_F(SaveCommandTest, AutomaticSaveReportsAndLeavesTheTimerToTheScheduler) {

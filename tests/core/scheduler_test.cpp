@@ -20,7 +20,7 @@ constexpr double kClockSlack = 1e-6;
 
 class SchedulerTest : public MenuTest {
  protected:
-  int saves() const { return world.completedSaveSequences(livePid); }
+  int saves() const { return completedSaveSequences(world.keyEvents(), livePid); }
   std::string liveBundle() const { return std::string(kAbletonBundleIdentifier); }
 };
 

@@ -16,10 +16,13 @@
 #include <vector>
 
 #include "app_delegate.h"
+#include "save_sequences.h"
 #include "sim_process.h"
 #include "sim_world.h"
 
 namespace qm::test {
+
+using simtool::completedSaveSequences;
 
 // A fresh folder under the system's temporary directory, removed with all
 // its contents at the end.

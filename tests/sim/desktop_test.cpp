@@ -6,11 +6,14 @@
 #include <string>
 #include <vector>
 
+#include "save_sequences.h"
 #include "sim_process.h"
 #include "sim_world.h"
 
 namespace qm::sim {
 namespace {
+
+using simtool::completedSaveSequences;
 
 constexpr std::uint16_t kCommand = 55;
 constexpr std::uint16_t kS = 1;
@@ -120,9 +123,9 @@ TEST_F(DesktopTest, OnlyExactCommandSSequencesCountAsSaves) {
   }
   postSave(live);
   postSave(live + 1);
-  EXPECT_EQ(world.completedSaveSequences(live), 2);
-  EXPECT_EQ(world.completedSaveSequences(live + 1), 1);
-  EXPECT_EQ(world.completedSaveSequences(999), 0);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 2);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live + 1), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), 999), 0);
 }
 
 TEST_F(DesktopTest, KeyEventFaultsHitOnlyTheNextSave) {
@@ -140,7 +143,7 @@ TEST_F(DesktopTest, KeyEventFaultsHitOnlyTheNextSave) {
   EXPECT_TRUE(post(*source, kCommand, false, live));
 
   postSave(live);
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
   EXPECT_EQ(world.eventSourceStates().size(), 3u);
   EXPECT_THROW(world.failKeyEventOfNextSave(0), std::invalid_argument);
 }
