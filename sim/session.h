@@ -30,6 +30,8 @@ struct ScenarioError : std::runtime_error {
 class Session {
  public:
   static constexpr const char* kFinderBundleIdentifier = "com.apple.finder";
+  // What a line that needs Quillmark reports while none runs.
+  static constexpr const char* kNotRunning = "no Quillmark running";
 
   // Lays out the home folder (Library/Logs, the application bundle with the
   // watcher beside the executable) and the world's first state.
@@ -51,7 +53,7 @@ class Session {
 
   // The newest Quillmark process, when it has not terminated.
   sim::Process* runningQuillmark() const;
-  // Its status item and a row of its menu, or null while none runs or its
+  // session_menu.cpp: its status item and a row of its menu, or null while none runs or its
   // menu is not built yet.
   const sim::SimStatusItem* statusItem() const;
   const sim::SimMenuItem* menuRow(MenuRow row) const;
@@ -63,6 +65,7 @@ class Session {
     std::unique_ptr<AppDelegate> delegate;
   };
 
+  // session_commands.cpp: the world's and the user's lines.
   void execute(const scenario::Command& command);
   void launch(const scenario::Command& command);
   int startApplication(const scenario::Command& command, const std::string& bundleIdentifier,
@@ -71,11 +74,14 @@ class Session {
   void front(const scenario::Command& command);
   void setPreference(const scenario::Command& command);
   void click(const scenario::Command& command);
+  // session_expectations.cpp
   void expect(const scenario::Command& command);
-  Instance* running() const;
 
+  Instance* running() const;
   void fail(const scenario::Command& command, const std::string& what, const std::string& expected,
             const std::string& actual);
+  // Creates an empty file, or leaves an existing one as it is.
+  static void touch(const std::string& path);
 
   std::string home_;
   std::string logPath_;

@@ -1,0 +1,223 @@
+// Carrying out the scenario's lines that change the world or act as the user.
+#include "session.h"
+
+#include <filesystem>
+
+#include "timeline.h"
+
+namespace qm::simtool {
+
+namespace fs = std::filesystem;
+using scenario::Command;
+using scenario::Op;
+
+namespace {
+
+std::string clickProblem(sim::ClickResult result) {
+  switch (result) {
+    case sim::ClickResult::ok:
+      return "chosen";
+    case sim::ClickResult::notFound:
+      return "no such item";
+    case sim::ClickResult::hidden:
+      return "the item is hidden";
+    case sim::ClickResult::disabled:
+      return "the item is disabled";
+    case sim::ClickResult::noAction:
+      return "the item does nothing when chosen";
+    case sim::ClickResult::processEnded:
+      return Session::kNotRunning;
+  }
+  return "?";
+}
+
+}  // namespace
+
+void Session::execute(const Command& command) {
+  switch (command.op) {
+    case Op::note:
+      timeline_.note(world_.now(), command.words[0]);
+      break;
+    case Op::launch:
+      launch(command);
+      break;
+    case Op::liveStart: {
+      const int pid =
+          startApplication(command, std::string(kAbletonBundleIdentifier), command.flag);
+      timeline_.command(world_.now(), command, "pid " + std::to_string(pid));
+      break;
+    }
+    case Op::liveQuit:
+      quitApplications(command, std::string(kAbletonBundleIdentifier));
+      break;
+    case Op::appStart: {
+      const int pid = startApplication(command, command.words[0], false);
+      timeline_.command(world_.now(), command, "pid " + std::to_string(pid));
+      break;
+    }
+    case Op::appQuit:
+      quitApplications(command, command.words[0]);
+      break;
+    case Op::front:
+      front(command);
+      break;
+    case Op::trust:
+      world_.setTrusted(command.flag);
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::alertAnswer:
+      world_.setNextAlertResponse(static_cast<int>(command.count), command.seconds);
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::failEventSource:
+      world_.failNextEventSource();
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::failKeyEvent:
+      world_.failKeyEventOfNextSave(static_cast<int>(command.count));
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::prefSet:
+      setPreference(command);
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::prefRemove:
+      world_.removePreference(command.words[0]);
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::watcher:
+      if (command.flag) {
+        touch(watcherPath_);
+      } else {
+        fs::remove(watcherPath_);
+      }
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::library:
+      world_.setLibraryAvailable(command.flag);
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::logsFolder:
+      if (command.flag) {
+        fs::create_directories(home_ + "/Library/Logs");
+      } else {
+        fs::remove_all(home_ + "/Library/Logs");
+      }
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::launchctl:
+      world_.setLaunchctlPresent(command.flag);
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::bootstrapFails:
+      world_.failNextBootstraps(static_cast<int>(command.count));
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::click:
+    case Op::quitKey:
+      click(command);
+      break;
+    case Op::expect:
+      expect(command);
+      break;
+    case Op::run:
+      break;
+  }
+}
+
+void Session::launch(const Command& command) {
+  if (const Instance* instance = running()) {
+    // LaunchServices would only bring the running one forward; a second
+    // process of the same bundle never runs.
+    throw ScenarioError(command.line, "launch: Quillmark still runs (pid " +
+                                          std::to_string(instance->process->pid()) +
+                                          "); quit it first");
+  }
+  auto instance = std::make_unique<Instance>();
+  instance->process = std::make_unique<sim::Process>(world_);
+  instance->process->setMainExecutablePath(executablePath_);
+  const int pid = instance->process->pid();
+  bundles_[pid] = sim::Process::kBundleIdentifier;
+  instance->delegate = std::make_unique<AppDelegate>(instance->process->platform());
+  AppDelegate& delegate = *instance->delegate;
+  sim::Process& process = *instance->process;
+  instances_.push_back(std::move(instance));
+  timeline_.command(world_.now(), command, "Quillmark, pid " + std::to_string(pid));
+  process.run([&delegate] { delegate.applicationDidFinishLaunching(); });
+}
+
+int Session::startApplication(const Command& command, const std::string& bundleIdentifier,
+                              bool hidden) {
+  if (bundleIdentifier == sim::Process::kBundleIdentifier) {
+    throw ScenarioError(command.line, "Quillmark itself is started with launch");
+  }
+  const std::vector<int> pids = world_.runningApplications(bundleIdentifier);
+  if (!pids.empty()) {
+    throw ScenarioError(command.line, bundleIdentifier + " already runs (pid " +
+                                          std::to_string(pids.front()) + ")");
+  }
+  const int pid = world_.startApplication(
+      bundleIdentifier, bundleIdentifier == kAbletonBundleIdentifier ? "Live" : bundleIdentifier,
+      hidden);
+  bundles_[pid] = bundleIdentifier;
+  timeline_.started(pid, hidden);
+  return pid;
+}
+
+void Session::quitApplications(const Command& command, const std::string& bundleIdentifier) {
+  if (bundleIdentifier == sim::Process::kBundleIdentifier) {
+    throw ScenarioError(command.line,
+                        "Quillmark quits through its menu: click \"Quit\" or quit-key");
+  }
+  if (world_.runningApplications(bundleIdentifier).empty()) {
+    throw ScenarioError(command.line, bundleIdentifier + " does not run");
+  }
+  world_.quitApplications(bundleIdentifier);
+  timeline_.command(world_.now(), command);
+}
+
+void Session::front(const Command& command) {
+  if (command.words.empty()) {
+    world_.setFrontmost(std::nullopt);
+  } else {
+    const std::vector<int> pids = world_.runningApplications(command.words[0]);
+    if (pids.empty()) {
+      throw ScenarioError(command.line, command.words[0] + " does not run");
+    }
+    world_.setFrontmost(pids.front());
+  }
+  timeline_.command(world_.now(), command);
+}
+
+void Session::setPreference(const Command& command) {
+  const std::string& key = command.words[0];
+  if (const auto* integer = std::get_if<std::int64_t>(&command.value)) {
+    world_.setIntegerPreference(key, *integer);
+  } else if (const auto* real = std::get_if<double>(&command.value)) {
+    world_.setDoublePreference(key, *real);
+  } else if (const auto* flag = std::get_if<bool>(&command.value)) {
+    world_.setBoolPreference(key, *flag);
+  } else if (const auto* text = std::get_if<std::string>(&command.value)) {
+    world_.setStringPreference(key, *text);
+  }
+}
+
+void Session::click(const Command& command) {
+  timeline_.command(world_.now(), command);
+  Instance* instance = running();
+  if (instance == nullptr) {
+    fail(command, command.text, "Quillmark running", kNotRunning);
+    return;
+  }
+  const sim::ClickResult result = command.op == Op::quitKey
+                                      ? instance->process->pressKeyEquivalent("q")
+                                      : instance->process->click(command.words);
+  if (result != sim::ClickResult::ok) {
+    fail(command, command.text,
+         command.op == Op::quitKey ? "a visible, enabled item with Command+Q"
+                                   : "a visible, enabled item",
+         clickProblem(result));
+  }
+}
+
+}  // namespace qm::simtool
