@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <io.h>
+#endif
 
 #include <atomic>
 #include <cerrno>
@@ -11,25 +14,43 @@
 #include <iterator>
 #include <system_error>
 
+namespace {
+#ifdef _WIN32
+// Binary, so an appended line ends like the first one did; Windows has no
+// exec, so no descriptor needs keeping from children.
+constexpr int kAppendFlags = O_WRONLY | O_BINARY;
+#else
+constexpr int kAppendFlags = O_WRONLY | O_CLOEXEC;
+#endif
+}  // namespace
+
 namespace qm::files {
 
 namespace fs = std::filesystem;
 
+fs::path nativePath(const std::string& utf8) {
+#ifdef _WIN32
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+#else
+  return fs::path(utf8);
+#endif
+}
+
 bool exists(const std::string& path) {
   std::error_code ec;
-  return fs::exists(fs::path(path), ec);
+  return fs::exists(nativePath(path), ec);
 }
 
 bool writeAtomically(const std::string& path, std::string_view contents) {
   static std::atomic<unsigned> counter{0};
-  const fs::path target(path);
+  const fs::path target = nativePath(path);
   const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
   // Built step by step: a chain of + trips a false -Wrestrict in g++ 12.
-  std::string name = ".";
-  name += target.filename().string();
-  name += '.';
+  fs::path name = ".";
+  name += target.filename();
+  name += ".";
   name += std::to_string(stamp);
-  name += '.';
+  name += ".";
   name += std::to_string(counter++);
   name += ".tmp";
   const fs::path temporary = target.parent_path() / name;
@@ -59,7 +80,11 @@ bool writeAtomically(const std::string& path, std::string_view contents) {
 bool appendToExisting(const std::string& path, std::string_view contents) {
   // Write-only and without O_CREAT: a log the user may write but not read
   // still takes the line, and a file removed meanwhile is not made again.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+#ifdef _WIN32
+  const int fd = ::_wopen(nativePath(path).c_str(), kAppendFlags);
+#else
+  const int fd = ::open(path.c_str(), kAppendFlags);
+#endif
   if (fd < 0) {
     return false;
   }
@@ -81,7 +106,7 @@ bool appendToExisting(const std::string& path, std::string_view contents) {
 }
 
 std::optional<std::string> read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(nativePath(path), std::ios::binary);
   if (!in) {
     return std::nullopt;
   }

@@ -3,11 +3,16 @@
 // gives, so tests exercise them for real under a temporary home.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace qm::files {
+
+// Paths are UTF-8 throughout the core. This is the path the file functions
+// take for one: Windows would read a narrow string in its ANSI code page.
+std::filesystem::path nativePath(const std::string& utf8);
 
 // True when something exists at the path (a link counts when its target does).
 bool exists(const std::string& path);

@@ -98,7 +98,7 @@ void AppDelegate::installLaunchAgentIfNeeded() {
       deletingLastPathComponent(system.mainExecutablePath()), kWatcherExecutableName);
   // An unknown (empty) or relative executable path would find a watcher in
   // whatever folder is current, and launchd cannot run a relative program.
-  if (watcherPath.front() != '/' || !files::exists(watcherPath)) {
+  if (!files::nativePath(watcherPath).is_absolute() || !files::exists(watcherPath)) {
     return;
   }
 
@@ -108,7 +108,7 @@ void AppDelegate::installLaunchAgentIfNeeded() {
   }
   const std::string agentsFolder = appendingPathComponent(*library, "LaunchAgents");
   std::error_code error;
-  std::filesystem::create_directories(agentsFolder, error);
+  std::filesystem::create_directories(files::nativePath(agentsFolder), error);
   if (error) {
     return;
   }

@@ -5,7 +5,12 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#ifdef QM_PYTHON3
 #include <sys/wait.h>
+#endif
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <chrono>
 #include <filesystem>
@@ -46,6 +51,14 @@ const std::string kDemoPropertyList =
 // Every character that XML gives a meaning, plus non-ASCII text.
 const std::string kHostileName = "A&B <x> \"q\" it's é";
 const std::string kHostileEscaped = "A&amp;B &lt;x&gt; &quot;q&quot; it&apos;s é";
+#ifdef _WIN32
+// A Windows file name may not hold < > or ".
+const std::string kHostileFolderName = "A&B 'q' it's é";
+const std::string kHostileFolderEscaped = "A&amp;B &apos;q&apos; it&apos;s é";
+#else
+const std::string kHostileFolderName = kHostileName;
+const std::string kHostileFolderEscaped = kHostileEscaped;
+#endif
 
 TEST(PropertyListText, IsTheTwentyLinesForDemoUserAndBundle) {
   const std::string text = launchAgentPropertyList(
@@ -116,14 +129,32 @@ class LaunchAgentTest : public CoreTest {
 };
 
 struct FileStamp {
-  ino_t inode;
+  std::uint64_t inode;
   timespec modified;
 };
 
 FileStamp stampOf(const std::string& path) {
+#ifdef _WIN32
+  // The file index stands for the inode; write times count 100 ns steps.
+  FileStamp stamp{};
+  const HANDLE file = CreateFileW(files::nativePath(path).c_str(), 0,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  BY_HANDLE_FILE_INFORMATION info{};
+  EXPECT_TRUE(file != INVALID_HANDLE_VALUE && GetFileInformationByHandle(file, &info)) << path;
+  if (file != INVALID_HANDLE_VALUE) {
+    CloseHandle(file);
+  }
+  stamp.inode = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+  const std::uint64_t ticks = (std::uint64_t{info.ftLastWriteTime.dwHighDateTime} << 32) |
+                              info.ftLastWriteTime.dwLowDateTime;
+  stamp.modified = {static_cast<time_t>(ticks / 10000000), static_cast<long>(ticks % 10000000)};
+  return stamp;
+#else
   struct stat info {};
   EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
   return {info.st_ino, info.st_mtim};
+#endif
 }
 
 TEST_F(LaunchAgentTest, WritesTheFileThenReloadsTheAgentAtEveryStart) {
@@ -180,10 +211,10 @@ TEST_F(LaunchAgentTest, AnyDifferenceRewritesTheFile) {
 }
 
 TEST_F(LaunchAgentTest, HostileCharactersAreEscapedInTheWrittenFile) {
-  const std::string home = bundleRoot.path() + "/home " + kHostileName;
-  fs::create_directories(home + "/Library/Logs");
+  const std::string home = bundleRoot.path() + "/home " + kHostileFolderName;
+  fs::create_directories(files::nativePath(home + "/Library/Logs"));
   world.setHomeDirectory(home);
-  watcherPath = installBundle(bundleRoot.path() + "/" + kHostileName);
+  watcherPath = installBundle(bundleRoot.path() + "/" + kHostileFolderName);
 
   install();
   const std::string text = readFile(plistPath());
@@ -191,8 +222,8 @@ TEST_F(LaunchAgentTest, HostileCharactersAreEscapedInTheWrittenFile) {
   const auto lines = splitLines(text);
   ASSERT_EQ(lines.size(), 20u);
   EXPECT_EQ(lines[5], "  <string>local.vellum.quillmark-watcher</string>");
-  EXPECT_NE(lines[8].find(kHostileEscaped), std::string::npos);
-  EXPECT_NE(lines[15].find(kHostileEscaped), std::string::npos);
+  EXPECT_NE(lines[8].find(kHostileFolderEscaped), std::string::npos);
+  EXPECT_NE(lines[15].find(kHostileFolderEscaped), std::string::npos);
   // The path goes to launchctl as it is, unescaped.
   ASSERT_EQ(world.taskRuns().size(), 2u);
   EXPECT_EQ(world.taskRuns()[1].arguments[2],
@@ -359,10 +390,10 @@ TEST_F(LaunchAgentTest, PlistlibReadsTheWrittenFileBack) {
   EXPECT_EQ(readBackWithPlistlib(plistPath(), watcherPath, world.homeDirectory(), &status), "ok\n");
   EXPECT_EQ(status, 0);
 
-  const std::string home = bundleRoot.path() + "/home " + kHostileName;
-  fs::create_directories(home + "/Library/Logs");
+  const std::string home = bundleRoot.path() + "/home " + kHostileFolderName;
+  fs::create_directories(files::nativePath(home + "/Library/Logs"));
   world.setHomeDirectory(home);
-  watcherPath = installBundle(bundleRoot.path() + "/" + kHostileName);
+  watcherPath = installBundle(bundleRoot.path() + "/" + kHostileFolderName);
   restartProcess();
   install();
   EXPECT_EQ(readBackWithPlistlib(plistPath(), watcherPath, home, &status), "ok\n");

@@ -143,7 +143,7 @@ TEST_F(LogTest, FirstLineCreatesTheFileAndLaterLinesAreAppended) {
 
   // The file is opened afresh for every line, so lines written by someone
   // else in between are kept.
-  std::ofstream(logPath(), std::ios::app) << "foreign\n";
+  std::ofstream(logPath(), std::ios::app | std::ios::binary) << "foreign\n";
   world.advanceBy(3600 * 15);
   app().logMessage("third");
   EXPECT_EQ(splitLines(readFile(logPath())),

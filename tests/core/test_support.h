@@ -10,12 +10,14 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "app_delegate.h"
+#include "files.h"
 #include "save_sequences.h"
 #include "sim_process.h"
 #include "sim_world.h"
@@ -29,11 +31,28 @@ using simtool::completedSaveSequences;
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32
+    // No mkdtemp on Windows: a random name, taken only if nobody has it.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+      const auto candidate =
+          std::filesystem::temp_directory_path() / ("qm-core-" + std::to_string(random()));
+      std::error_code error;
+      if (std::filesystem::create_directory(candidate, error)) {
+        const std::u8string text = candidate.generic_u8string();
+        path_.assign(text.begin(), text.end());
+      }
+    }
+    if (path_.empty()) {
+      throw std::runtime_error("no temporary folder could be made");
+    }
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "qm-core-XXXXXX").string();
     if (mkdtemp(pattern.data()) == nullptr) {
       throw std::runtime_error("mkdtemp failed");
     }
     path_ = pattern;
+#endif
   }
   ~TempDir() {
     std::error_code ignored;
@@ -41,7 +60,9 @@ class TempDir {
   }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
+  const std::string& path() const {
+    return path_;
+  }
 
  private:
   std::string path_;
@@ -49,7 +70,7 @@ class TempDir {
 
 // Whole file, or empty when it cannot be read.
 inline std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(files::nativePath(path), std::ios::binary);
   std::ostringstream out;
   out << in.rdbuf();
   return out.str();
@@ -105,9 +126,9 @@ class CoreTest : public ::testing::Test {
       root = home();
     }
     const std::string macos = root + "/Applications/Quillmark.app/Contents/MacOS";
-    std::filesystem::create_directories(macos);
-    std::ofstream(macos + "/Quillmark") << "app";
-    std::ofstream(macos + "/QuillmarkWatcher") << "watcher";
+    std::filesystem::create_directories(files::nativePath(macos));
+    std::ofstream(files::nativePath(macos + "/Quillmark")) << "app";
+    std::ofstream(files::nativePath(macos + "/QuillmarkWatcher")) << "watcher";
     executablePath = macos + "/Quillmark";
     process->setMainExecutablePath(executablePath);
     return macos + "/QuillmarkWatcher";
