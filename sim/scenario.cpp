@@ -43,8 +43,106 @@ std::string number(double v) {
   return std::to_string(v);
 }
 
+constexpr std::size_t kExcerptCharacters = 40;
+constexpr std::string_view kMaxEndText = "31 days (2678400 s)";
+static_assert(kMaxEndSeconds == 2678400);
+constexpr std::int64_t kMaxFailingBootstraps = 1000000;
+
 std::string shown(const Token& token) {
-  return token.quoted ? quote(token.text) : "\"" + token.text + "\"";
+  return excerpt(token.text);
+}
+
+// A bare word as an error message shows it, cut like an excerpt.
+std::string bare(std::string_view text) {
+  const std::string quoted = excerpt(text);
+  const bool cut = quoted.ends_with("...");
+  return quoted.substr(1, quoted.size() - (cut ? 5 : 2)) + (cut ? "..." : "");
+}
+
+// The length of the UTF-8 sequence at text[i], or 0 when none starts there.
+// A code point is accepted only in its shortest form and outside the
+// surrogates.
+std::size_t utf8Length(std::string_view text, std::size_t i) {
+  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+  const unsigned char lead = byte(i);
+  std::size_t length = 0;
+  char32_t point = 0;
+  if (lead < 0x80) {
+    return 1;
+  } else if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    point = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    point = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    point = lead & 0x07;
+  } else {
+    return 0;
+  }
+  if (i + length > text.size()) {
+    return 0;
+  }
+  for (std::size_t k = 1; k < length; ++k) {
+    if ((byte(i + k) & 0xC0) != 0x80) {
+      return 0;
+    }
+    point = (point << 6) | (byte(i + k) & 0x3F);
+  }
+  const bool shortest = length == 2 || (length == 3 && point >= 0x800) ||
+                        (length == 4 && point >= 0x10000 && point <= 0x10FFFF);
+  if (!shortest || (point >= 0xD800 && point <= 0xDFFF)) {
+    return 0;
+  }
+  return length;
+}
+
+// A control character at text[i] (C0 but the tab, DEL, C1) as \xNN or
+// \uNNNN, or nothing.
+std::optional<std::string> controlAt(std::string_view text, std::size_t i) {
+  const auto c = static_cast<unsigned char>(text[i]);
+  char escaped[8];
+  if ((c < 0x20 && c != '\t') || c == 0x7F) {
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+    return escaped;
+  }
+  // U+0080..U+009F: a terminal may take them as the start of a sequence.
+  if (c == 0xC2 && i + 1 < text.size()) {
+    const auto next = static_cast<unsigned char>(text[i + 1]);
+    if (next >= 0x80 && next <= 0x9F) {
+      std::snprintf(escaped, sizeof escaped, "\\u%04X", next);
+      return escaped;
+    }
+  }
+  return std::nullopt;
+}
+
+std::string escapedByte(char c) {
+  char escaped[8];
+  std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned char>(c));
+  return escaped;
+}
+
+// Refuses what no scenario line holds before any word is read, so that no
+// control character reaches a command or a terminal.
+void checkLine(std::string_view line) {
+  if (line.size() > kMaxLineBytes) {
+    fail("the line is longer than " + std::to_string(kMaxLineBytes) + " bytes");
+  }
+  for (std::size_t i = 0; i < line.size();) {
+    if (std::optional<std::string> control = controlAt(line, i)) {
+      fail("a control character (" + *control + ") at byte " + std::to_string(i + 1) +
+           "; only blanks and tabs may stand between words, and a text writes a line break "
+           "as \\n");
+    }
+    const std::size_t length = utf8Length(line, i);
+    if (length == 0) {
+      fail("a byte that is not UTF-8 (" + escapedByte(line[i]) + ") at byte " +
+           std::to_string(i + 1) + "; save the scenario as UTF-8");
+    }
+    i += length;
+  }
 }
 
 std::vector<Token> tokenize(std::string_view line) {
@@ -83,7 +181,7 @@ std::vector<Token> tokenize(std::string_view line) {
         } else if (e == 'n') {
           token.text += '\n';
         } else {
-          fail(std::string("unknown escape \\") + e + " (only \\\" \\\\ \\n)");
+          fail("unknown escape \\" + bare(std::string_view(&e, 1)) + " (only \\\" \\\\ \\n)");
         }
       }
       if (!closed) {
@@ -91,14 +189,13 @@ std::vector<Token> tokenize(std::string_view line) {
       }
       if (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
           line[i] != '#') {
-        fail("a blank must follow the closing \" of " + quote(token.text));
+        fail("a blank must follow the closing \" of " + excerpt(token.text));
       }
     } else {
       while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '\r' &&
              line[i] != '#') {
         if (line[i] == '"') {
-          fail("a text in quotes must stand apart, not inside \"" + std::string(line.substr(0, i)) +
-               "...\"");
+          fail("a text in quotes must stand apart, not inside " + excerpt(line.substr(0, i + 1)));
         }
         token.text += line[i++];
       }
@@ -145,7 +242,7 @@ class Reader {
   std::string text(const char* what) {
     const Token& token = take(what);
     if (!token.quoted) {
-      fail(std::string(what) + " must be a text in double quotes, not " + token.text);
+      fail(std::string(what) + " must be a text in double quotes, not " + bare(token.text));
     }
     return token.text;
   }
@@ -153,15 +250,21 @@ class Reader {
   // An identifier or key: a bare word, or a quoted one.
   std::string name(const char* what) { return take(what).text; }
 
-  std::int64_t count(const char* what) {
+  // A whole number from 0 to `most`.
+  std::int64_t count(const char* what,
+                     std::int64_t most = std::numeric_limits<std::int64_t>::max()) {
     const Token& token = take(what);
     std::int64_t value = 0;
     const char* first = token.text.data();
     const char* last = first + token.text.size();
     auto [end, error] = std::from_chars(first, last, value);
-    if (token.quoted || token.text.empty() || error != std::errc() || end != last ||
-        token.text[0] == '-' || token.text[0] == '+') {
+    if (token.quoted || token.text.empty() || end != last || token.text[0] == '-' ||
+        token.text[0] == '+' || (error != std::errc() && error != std::errc::result_out_of_range)) {
       fail(std::string(what) + " must be a whole number 0 or more, not " + shown(token));
+    }
+    if (error == std::errc::result_out_of_range || value > most) {
+      fail(std::string(what) + " must be at most " + std::to_string(most) + ", not " +
+           shown(token));
     }
     return value;
   }
@@ -215,8 +318,8 @@ class Reader {
            shown(token));
     }
     const double value = std::strtod(t.substr(0, numberEnd).c_str(), nullptr) * unit;
-    if (!std::isfinite(value) || value > 1e9) {
-      fail(std::string(what) + " is too large: " + t);
+    if (!std::isfinite(value) || value > kMaxEndSeconds) {
+      fail(std::string(what) + " must be at most " + std::string(kMaxEndText) + ", not " + bare(t));
     }
     return value;
   }
@@ -225,6 +328,33 @@ class Reader {
   std::vector<Token> tokens_;
   std::size_t next_ = 0;
 };
+
+// A whole number in the text's entire length; `outOfRange` tells a number
+// too large for 64 bits from no number at all.
+std::optional<std::int64_t> wholeNumber(const std::string& t, bool* outOfRange) {
+  std::int64_t integer = 0;
+  auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), integer);
+  const bool whole = !t.empty() && end == t.data() + t.size();
+  *outOfRange = whole && error == std::errc::result_out_of_range;
+  if (!whole || error != std::errc()) {
+    return std::nullopt;
+  }
+  return integer;
+}
+
+// A finite decimal number: digits, sign, point and exponent only (no hex,
+// no inf or nan).
+std::optional<double> realNumber(const std::string& t) {
+  if (t.empty() || t.find_first_not_of("0123456789+-.eE") != std::string::npos) {
+    return std::nullopt;
+  }
+  char* stop = nullptr;
+  const double real = std::strtod(t.c_str(), &stop);
+  if (stop != t.c_str() + t.size() || !std::isfinite(real)) {
+    return std::nullopt;
+  }
+  return real;
+}
 
 PrefValue readValue(Reader& in, bool forExpectation) {
   const Token& token = in.take("a value");
@@ -241,46 +371,50 @@ PrefValue readValue(Reader& in, bool forExpectation) {
   if (forExpectation && t == "absent") {
     return Absent{};
   }
-  std::int64_t integer = 0;
-  auto [end, error] = std::from_chars(t.data(), t.data() + t.size(), integer);
-  if (!t.empty() && error == std::errc() && end == t.data() + t.size()) {
-    return integer;
+  bool outOfRange = false;
+  if (std::optional<std::int64_t> integer = wholeNumber(t, &outOfRange)) {
+    return *integer;
   }
-  char* stop = nullptr;
-  const double real = std::strtod(t.c_str(), &stop);
-  if (!t.empty() && stop == t.c_str() + t.size() && std::isfinite(real)) {
-    return real;
+  if (std::optional<double> real = realNumber(t)) {
+    return *real;
   }
   fail("a preference value must be a number, yes, no, a text in quotes" +
        std::string(forExpectation ? " or absent" : "") + ", not " + shown(token));
 }
 
+// pref set KEY TYPE VALUE: the value is read as its type asks, and refused
+// in that type's terms.
 void readPrefSet(Reader& in, Command& command) {
   command.words.push_back(in.name("a preference key"));
-  switch (in.choice("the value's type", {"int", "real", "bool", "string"})) {
-    case 0:
-      if (PrefValue value = readValue(in, false); std::holds_alternative<std::int64_t>(value)) {
-        command.value = value;
-      } else {
-        fail("int needs a whole number, not " + describe(value));
-      }
-      break;
-    case 1:
-      if (PrefValue value = readValue(in, false); std::holds_alternative<double>(value)) {
-        command.value = value;
-      } else if (std::holds_alternative<std::int64_t>(value)) {
-        command.value = static_cast<double>(std::get<std::int64_t>(value));
-      } else {
-        fail("real needs a number, not " + describe(value));
-      }
-      break;
-    case 2:
-      command.value = in.choice("a bool value", {"yes", "no"}) == 0;
-      break;
-    default:
-      command.value = in.text("a string value");
-      break;
+  const std::size_t type = in.choice("the value's type", {"int", "real", "bool", "string"});
+  if (type == 2) {
+    command.value = in.choice("a bool value", {"yes", "no"}) == 0;
+    return;
   }
+  if (type == 3) {
+    command.value = in.text("a string value");
+    return;
+  }
+  const Token& token = in.take("a value");
+  const std::string shownValue = token.quoted ? shown(token) : bare(token.text);
+  bool outOfRange = false;
+  const std::optional<std::int64_t> integer =
+      token.quoted ? std::nullopt : wholeNumber(token.text, &outOfRange);
+  if (type == 0) {
+    if (!integer) {
+      fail(outOfRange ? "int needs a whole number from -9223372036854775808 to "
+                        "9223372036854775807, not " +
+                            shownValue
+                      : "int needs a whole number, not " + shownValue);
+    }
+    command.value = *integer;
+    return;
+  }
+  const std::optional<double> real = token.quoted ? std::nullopt : realNumber(token.text);
+  if (!real) {
+    fail("real needs a finite number like 2.5 or 1e-3, not " + shownValue);
+  }
+  command.value = *real;
 }
 
 constexpr std::pair<const char*, Check> kChecks[] = {
@@ -366,7 +500,14 @@ void readExpectation(Reader& in, Command& command) {
     case Check::file: {
       std::string path = in.text("a path under the home folder");
       if (path.empty() || path[0] == '/') {
-        fail("the path must be relative to the home folder: " + quote(path));
+        fail("the path must be relative to the home folder: " + excerpt(path));
+      }
+      for (std::size_t start = 0; start <= path.size();) {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        if (slash - start == 2 && path.compare(start, 2, "..") == 0) {
+          fail("the path must stay under the home folder, without a .. part: " + excerpt(path));
+        }
+        start = slash + 1;
       }
       command.words.push_back(std::move(path));
       command.flag = in.choice("present or absent", {"present", "absent"}) == 0;
@@ -448,7 +589,7 @@ void readCommand(Reader& in, Command& command) {
   } else if (w == "bootstrap") {
     command.op = Op::bootstrapFails;
     in.choice("the word after bootstrap", {"fails"});
-    command.count = in.count("how many bootstrap runs fail");
+    command.count = in.count("how many bootstrap runs fail", kMaxFailingBootstraps);
   } else if (w == "click") {
     command.op = Op::click;
     command.words.push_back(in.text("the item's title"));
@@ -476,6 +617,42 @@ const char* name(Check check) {
     }
   }
   return "?";
+}
+
+std::string excerpt(std::string_view text) {
+  std::string shown = "\"";
+  std::size_t characters = 0;
+  std::size_t i = 0;
+  while (i < text.size() && characters < kExcerptCharacters) {
+    const char c = text[i];
+    if (std::optional<std::string> control = controlAt(text, i)) {
+      shown += c == '\n' ? "\\n" : *control;
+      i += static_cast<unsigned char>(c) == 0xC2 ? 2 : 1;
+    } else if (c == '"' || c == '\\') {
+      shown += '\\';
+      shown += c;
+      ++i;
+    } else if (const std::size_t length = utf8Length(text, i); length > 0) {
+      shown.append(text, i, length);
+      i += length;
+    } else {
+      shown += escapedByte(c);
+      ++i;
+    }
+    ++characters;
+  }
+  shown += '"';
+  if (i < text.size()) {
+    shown += "...";
+  }
+  return shown;
+}
+
+std::string timeText(double seconds) {
+  char text[400];
+  const auto [end, error] =
+      std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed);
+  return error == std::errc() ? std::string(text, end) : number(seconds);
 }
 
 std::string quote(std::string_view text) {
@@ -511,6 +688,13 @@ bool parse(std::string_view text, Scenario* scenario, ParseError* error) {
   if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
     text.remove_prefix(kByteOrderMark.size());
   }
+  if (text.size() > kMaxScenarioBytes) {
+    if (error != nullptr) {
+      *error = ParseError{
+          0, "the scenario is larger than " + std::to_string(kMaxScenarioBytes) + " bytes"};
+    }
+    return false;
+  }
   Scenario result;
   double previous = 0;
   int lineNumber = 0;
@@ -520,10 +704,15 @@ bool parse(std::string_view text, Scenario* scenario, ParseError* error) {
     if (end == std::string_view::npos) {
       end = text.size();
     }
-    const std::string_view line = text.substr(start, end - start);
+    std::string_view line = text.substr(start, end - start);
     start = end + 1;
     ++lineNumber;
     try {
+      // Lines may end in CR LF.
+      if (line.ends_with('\r')) {
+        line.remove_suffix(1);
+      }
+      checkLine(line);
       std::vector<Token> tokens = tokenize(line);
       if (tokens.empty()) {
         continue;
@@ -539,12 +728,16 @@ bool parse(std::string_view text, Scenario* scenario, ParseError* error) {
         const double value = Reader::parseSeconds(tokens[1], "the time");
         if (tokens[0].text == "at") {
           if (value < previous) {
-            fail("at " + tokens[1].text + " goes back in time: the previous line is at " +
+            fail("at " + bare(tokens[1].text) + " goes back in time: the previous line is at " +
                  number(previous) + " s");
           }
           command.time = value;
         } else {
           command.time = previous + value;
+          if (command.time > kMaxEndSeconds) {
+            fail("after " + bare(tokens[1].text) + " comes at " + number(command.time) +
+                 " s, later than a scenario may run, " + std::string(kMaxEndText));
+          }
         }
         first = 2;
       }

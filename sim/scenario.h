@@ -1,8 +1,14 @@
 // The scenario language of quillmark-sim: one command a line, read into a
 // list of timed commands before anything runs, so a malformed file is
 // refused before the simulated session starts.
+//
+// A new command takes an Op here, its reading in readCommand()
+// (scenario.cpp), its effect in Session::execute() (session_commands.cpp)
+// and a line in the tool's --help (main.cpp); the keyword also goes into
+// tests/fuzz/scenario.dict.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -10,6 +16,12 @@
 #include <vector>
 
 namespace qm::scenario {
+
+// Bounds no real scenario meets; beyond them a scenario is refused.
+inline constexpr std::size_t kMaxScenarioBytes = 1 << 20;
+inline constexpr std::size_t kMaxLineBytes = 4096;
+// A month of virtual time: a second or so of real time per simulated week.
+inline constexpr double kMaxEndSeconds = 31 * 86400.0;
 
 enum class Op {
   note,             // note "TEXT": a line in the timeline
@@ -102,10 +114,21 @@ struct ParseError {
 };
 
 // Reads a whole scenario. Reading stops after a `run` line. False with the
-// first error's line and reason when the text is malformed.
+// first error's line and reason when the text is malformed: a control
+// character or a byte that is not UTF-8, a line longer than kMaxLineBytes,
+// a time beyond kMaxEndSeconds, a text larger than kMaxScenarioBytes
+// (line 0).
 bool parse(std::string_view text, Scenario* scenario, ParseError* error);
 
 // Quotes a text the way the language writes it, with \" \\ \n escapes.
 std::string quote(std::string_view text);
+
+// A text as an error message shows it: quoted, every control character as
+// \xNN, cut after 40 characters with "..." after the closing quote.
+std::string excerpt(std::string_view text);
+
+// Seconds as a plain decimal that reads back as the same time ("90",
+// "0.30000000000000004"), never with an exponent.
+std::string timeText(double seconds);
 
 }  // namespace qm::scenario

@@ -2,6 +2,8 @@
 // fields, and the line number and reason of each kind of malformed line.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -241,6 +243,97 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
     EXPECT_EQ(error.line, c.line) << c.text;
     EXPECT_NE(error.reason.find(c.reason), std::string::npos)
         << c.text << " gave: " << error.reason;
+  }
+}
+
+TEST(ScenarioMalformed, ControlCharactersAreRefusedAndNeverEchoedRaw) {
+  using namespace std::string_literals;
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"expect running yes\0garbage"s, "a control character (\\x00) at byte 19"},
+      {"note \"bell\a\""s, "a control character (\\x07) at byte 11"},
+      {"click \"\x1B[2J\""s, "a control character (\\x1B) at byte 8"},
+      {"note \"a\rb\"\r"s, "a control character (\\x0D) at byte 8"},
+      {"note \"del\x7F\""s, "(\\x7F)"},
+      {"note \"csi\xC2\x9B\""s, "(\\u009B)"},
+      {"note \"latin1 \xE9t\xE9\""s, "a byte that is not UTF-8 (\\xE9) at byte 14"},
+      {"note \"\xC0\xAF\""s, "not UTF-8 (\\xC0)"},
+  };
+  for (const auto& [line, reason] : cases) {
+    const ParseError error = rejected("launch\n" + line + "\n");
+    EXPECT_EQ(error.line, 2) << reason;
+    EXPECT_NE(error.reason.find(reason), std::string::npos) << error.reason;
+    EXPECT_EQ(error.reason.find_first_of("\0\a\x1B\r\x7F"s), std::string::npos) << error.reason;
+  }
+  // Tabs separate words, a final CR ends a line, \n writes a line break.
+  EXPECT_EQ(only("note\t\"a\\nb\"\r").words[0], "a\nb");
+}
+
+TEST(ScenarioMalformed, ErrorsCutLongInputAndEscapeWhatTheyQuote) {
+  const std::string word(4000, 'w');
+  const ParseError error = rejected(word + "\n");
+  EXPECT_EQ(error.reason, "unknown command \"" + std::string(40, 'w') + "\"...");
+  EXPECT_EQ(rejected("trust \"on\\n\"\n").reason, "trust's value must be on or off, not \"on\\n\"");
+  EXPECT_EQ(excerpt("ä\x01\"\\"), "\"ä\\x01\\\"\\\\\"");
+  EXPECT_EQ(excerpt(std::string(41, 'x')), "\"" + std::string(40, 'x') + "\"...");
+  EXPECT_EQ(excerpt(std::string(40, 'x')), "\"" + std::string(40, 'x') + "\"");
+}
+
+TEST(ScenarioMalformed, SizeLineLengthAndVirtualTimeAreBounded) {
+  EXPECT_EQ(rejected("note \"" + std::string(kMaxLineBytes, 'x') + "\"\n").reason,
+            "the line is longer than 4096 bytes");
+  const ParseError huge = rejected(std::string(kMaxScenarioBytes + 1, '\n'));
+  EXPECT_EQ(huge.line, 0);
+  EXPECT_EQ(huge.reason, "the scenario is larger than 1048576 bytes");
+  EXPECT_TRUE(parsed(std::string(kMaxScenarioBytes, '\n')).commands.empty());
+
+  EXPECT_EQ(parsed("at 31d launch\n").endTime, kMaxEndSeconds);
+  EXPECT_EQ(rejected("at 31d launch\nafter 1 launch\n").line, 2);
+  EXPECT_NE(rejected("at 30d launch\nafter 1d launch\nafter 1d launch\n")
+                .reason.find("after 1d comes at 2764800 s, later than a scenario may run, 31 days"),
+            std::string::npos);
+  EXPECT_NE(rejected("run 32d\n").reason.find("must be at most 31 days (2678400 s), not 32d"),
+            std::string::npos);
+  EXPECT_NE(rejected("at 1e9 launch\n").reason.find("the time must be"), std::string::npos);
+  EXPECT_NE(rejected("alert answer first open 100d\n").reason.find("must be at most 31 days"),
+            std::string::npos);
+}
+
+TEST(ScenarioMalformed, FilePathsStayUnderTheHome) {
+  for (const char* path : {"..", "../../etc/passwd", "Library/../../x", "a/.."}) {
+    EXPECT_NE(rejected("expect file \"" + std::string(path) + "\" present\n")
+                  .reason.find("must stay under the home folder, without a .. part"),
+              std::string::npos)
+        << path;
+  }
+  EXPECT_EQ(only("expect file \"Library/..x/.../x..\" absent").words[0], "Library/..x/.../x..");
+}
+
+TEST(ScenarioMalformed, NumbersAreRefusedInTheUsersTerms) {
+  EXPECT_EQ(rejected("pref set k int 100000000000000000000\n").reason,
+            "int needs a whole number from -9223372036854775808 to 9223372036854775807, not "
+            "100000000000000000000");
+  EXPECT_EQ(rejected("pref set a real abc\n").reason,
+            "real needs a finite number like 2.5 or 1e-3, not abc");
+  EXPECT_EQ(rejected("pref set a real 1e999\n").reason,
+            "real needs a finite number like 2.5 or 1e-3, not 1e999");
+  EXPECT_EQ(rejected("pref set a real inf\n").reason,
+            "real needs a finite number like 2.5 or 1e-3, not inf");
+  EXPECT_EQ(rejected("pref set a int \"5\"\n").reason, "int needs a whole number, not \"5\"");
+  EXPECT_EQ(rejected("expect saves 99999999999999999999\n").reason,
+            "the expected number must be at most 9223372036854775807, not "
+            "\"99999999999999999999\"");
+  EXPECT_EQ(rejected("bootstrap fails 4294967297\n").reason,
+            "how many bootstrap runs fail must be at most 1000000, not \"4294967297\"");
+  EXPECT_EQ(only("pref set k real 100000000000000000000").value, PrefValue(1e20));
+  EXPECT_EQ(only("pref set k int -9223372036854775808").value,
+            PrefValue(std::numeric_limits<std::int64_t>::min()));
+}
+
+TEST(ScenarioTexts, TimeTextReadsBackAsTheSameTime) {
+  for (double t : {0.0, 90.0, 0.1 + 0.2, 1e-5, 2678400.0, 1.0 / 3}) {
+    const std::string text = timeText(t);
+    EXPECT_EQ(text.find_first_of("eE"), std::string::npos) << text;
+    EXPECT_EQ(only("at " + text + " launch").time, t) << text;
   }
 }
 
