@@ -3,7 +3,11 @@
 #include <cairo.h>
 #include <fontconfig/fontconfig.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <memory>
 #include <variant>
 
@@ -20,6 +24,21 @@ struct SurfaceDeleter {
 };
 struct ContextDeleter {
   void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+
+// Receives cairo's PNG bytes and keeps the first write error.
+struct PngSink {
+  std::FILE* file;
+  int error;
+
+  static cairo_status_t write(void* closure, const unsigned char* data, unsigned int length) {
+    auto* sink = static_cast<PngSink*>(closure);
+    if (std::fwrite(data, 1, length, sink->file) != length) {
+      sink->error = errno;
+      return CAIRO_STATUS_WRITE_ERROR;
+    }
+    return CAIRO_STATUS_SUCCESS;
+  }
 };
 
 void setColor(cairo_t* cr, Color color) {
@@ -147,9 +166,27 @@ bool writePng(const sim::SimImage& image, double scale, const std::string& path,
     *error = cairo_status_to_string(cairo_status(cr.get()));
     return false;
   }
-  const cairo_status_t written = cairo_surface_write_to_png(surface.get(), path.c_str());
-  if (written != CAIRO_STATUS_SUCCESS) {
-    *error = path + ": " + cairo_status_to_string(written);
+  // Written through our own file, so a failure is told in the system's words
+  // ("No such file or directory") rather than cairo's.
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    const int cause = errno;
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code ignored;
+    *error = "cannot write the icon " + path + ": " +
+             (cause == ENOENT && !folder.empty() && !std::filesystem::is_directory(folder, ignored)
+                  ? "there is no folder " + folder.string()
+                  : std::string(std::strerror(cause)));
+    return false;
+  }
+  PngSink sink{file, 0};
+  const cairo_status_t written =
+      cairo_surface_write_to_png_stream(surface.get(), &PngSink::write, &sink);
+  const bool closed = std::fclose(file) == 0;
+  if (written != CAIRO_STATUS_SUCCESS || !closed) {
+    const int cause = sink.error != 0 ? sink.error : errno;
+    *error = "cannot write the icon " + path + ": " +
+             (cause != 0 ? std::strerror(cause) : cairo_status_to_string(written));
     return false;
   }
   return true;

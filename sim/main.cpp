@@ -1,8 +1,13 @@
 // quillmark-sim: Quillmark's application core on a simulated desktop, played
 // from a scenario and printed as a timeline.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +18,8 @@
 #include <string>
 
 #include "builtin_scenario.h"
+#include "help.h"
+#include "home_folder.h"
 #include "icon_renderer.h"
 #include "scenario.h"
 #include "session.h"
@@ -21,91 +28,13 @@
 namespace {
 
 namespace fs = std::filesystem;
+using qm::simtool::Home;
 using qm::simtool::Session;
 using qm::simtool::Timeline;
 
 constexpr int kAllHeld = 0;
 constexpr int kSomeFailed = 1;
 constexpr int kUsageError = 2;
-
-// Marks a home folder that quillmark-sim made, so a later run may empty it.
-constexpr const char* kHomeMarker = ".quillmark-sim-home";
-
-constexpr const char* kHelp =
-    R"(Usage: quillmark-sim [--home DIR] [--icon FILE.png] [--quiet] [SCENARIO | -]
-
-Runs Quillmark's application core on a simulated macOS desktop with a virtual
-clock and prints, one event a line with its virtual time, what the user sees
-and what the system does: status lines and tooltip as they change, log lines,
-key events, focus changes, alerts, launchctl runs, quit. Without SCENARIO it
-plays a built-in session, a compressed day with Live; "-" reads the scenario
-from standard input.
-
-Options:
-  --home DIR       the simulated user's home: the log lands in
-                   DIR/Library/Logs, the launch agent in
-                   DIR/Library/LaunchAgents.
-                   DIR is created when missing; it must be empty or made by an
-                   earlier run, whose files are then replaced. Default: a new
-                   temporary folder, removed at exit.
-  --icon FILE.png  also render the menu-bar icon with cairo, as two files:
-                   FILE.png at 22x22 and FILE@2x.png at 44x44 (Retina).
-  --quiet          print only failed expectations.
-  -h, --help       print this text.
-
-Exit status: 0 when every expectation held, 1 when one failed, 2 for bad
-arguments, a malformed scenario or a step the world cannot take.
-
-The world at the start, 2025-03-02 09:00:00 local time: Finder
-(com.apple.finder) running and frontmost; Live not running; Accessibility
-not granted; no preferences; launchctl present; an empty Library/Logs; the
-application at ~/Applications/Quillmark.app with the watcher beside its
-executable. An alert takes its second button at once unless told otherwise.
-The short time style is "HH:mm".
-
-Scenario: one command a line, # starts a comment, blank lines are ignored.
-Texts stand in double quotes with \" \\ \n escapes. A line may begin with
-"at T" (seconds since the start, never going back) or "after D" (seconds
-after the previous line); otherwise it runs at the previous line's time.
-Times take decimals and a unit s, m, h or d: 90, 1.5, 10m, 7d. A line runs
-like a common-mode timer: after the timers due at its instant, also while an
-alert is open; a line whose time a save slept past runs at once, in order.
-
-The world:
-  launch                    start Quillmark; refused (exit 2) while it runs
-  live start [hidden]       start Live (the frontmost app stays as it is)
-  live quit
-  app start ID, app quit ID other applications by bundle identifier
-  front ID, front none      make an application frontmost, or none
-  trust on|off              the Accessibility permission
-  alert answer first|second [open D]
-                            how the next alert is answered, after D seconds
-  fail event-source, fail key-event N     a fault in the next save (N 1-4)
-  pref set KEY int N | real X | bool yes|no | string "S"
-  pref remove KEY
-  watcher present|absent    library available|unavailable
-  logs-folder present|absent
-  launchctl present|missing
-  bootstrap fails N         the next N launchctl bootstrap runs exit 5
-  note "TEXT"               a line in the timeline
-What the user does:
-  click "TITLE" ["ITEM"]    choose a menu item (or an item of its submenu);
-                            a hidden, disabled or missing item fails
-  quit-key                  Command+Q with the menu open
-What must hold (exact comparisons):
-  expect status|ableton|permission|autosave|toggle|tooltip|countdown "TEXT"
-  expect checked "TITLE"|none         expect visible|hidden "TITLE"
-  expect log "MESSAGE"      expect log-count "MESSAGE" N
-  expect no-log "MESSAGE"   expect saves|alerts|prompts|launchctl|opened-count N
-  expect front ID|none      expect running yes|no        expect opened "URL"
-  expect pref KEY 42|2.5|yes|no|"text"|absent
-  expect file "PATH-UNDER-HOME" present|absent
-  run T                     run to time T and stop reading
-saves counts complete Cmd+S sequences delivered to Live, prompts the system
-permission prompts shown, launchctl the runs that started.
-
-Examples: tests/scenarios/*.scenario in the source tree.
-)";
 
 struct Options {
   std::optional<std::string> home;
@@ -174,74 +103,8 @@ bool parseArguments(int argc, char** argv, Options* options, std::string* reason
   return true;
 }
 
-// The home folder: made for this run and removed at exit, or given.
-class Home {
- public:
-  ~Home() {
-    if (temporary_ && !path_.empty()) {
-      std::error_code ignored;
-      fs::remove_all(path_, ignored);
-    }
-  }
-
-  bool makeTemporary(std::string* reason) {
-    std::string pattern = (fs::temp_directory_path() / "quillmark-sim-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) {
-      *reason = "cannot make a temporary home folder";
-      return false;
-    }
-    path_ = pattern;
-    temporary_ = true;
-    return mark(reason);
-  }
-
-  bool use(const std::string& given, std::string* reason) {
-    std::error_code error;
-    const fs::path path = fs::absolute(given, error).lexically_normal();
-    path_ = path.string();
-    while (path_.size() > 1 && path_.back() == '/') {
-      path_.pop_back();
-    }
-    if (fs::exists(path, error)) {
-      if (!fs::is_directory(path, error)) {
-        *reason = "--home " + given + " is not a folder";
-        return false;
-      }
-      const bool ours = fs::exists(path / kHomeMarker, error);
-      if (!ours && !fs::is_empty(path, error)) {
-        *reason = "--home " + given + " is not empty and was not made by quillmark-sim";
-        return false;
-      }
-      // An earlier run's files would disturb this one's expectations.
-      for (const fs::directory_entry& entry : fs::directory_iterator(path, error)) {
-        fs::remove_all(entry.path(), error);
-      }
-    }
-    fs::create_directories(path, error);
-    if (error) {
-      *reason = "--home " + given + ": " + error.message();
-      return false;
-    }
-    return mark(reason);
-  }
-
-  const std::string& path() const { return path_; }
-  bool temporary() const { return temporary_; }
-
- private:
-  bool mark(std::string* reason) {
-    std::ofstream marker(fs::path(path_) / kHomeMarker);
-    if (!marker) {
-      *reason = "cannot write in the home folder " + path_;
-      return false;
-    }
-    return true;
-  }
-
-  std::string path_;
-  bool temporary_ = false;
-};
-
+// The whole scenario from a file or standard input, refusing a folder, a
+// read error and more than a scenario may hold.
 bool readScenario(const Options& options, std::string* text, std::string* name,
                   std::string* reason) {
   if (!options.scenario) {
@@ -249,21 +112,50 @@ bool readScenario(const Options& options, std::string* text, std::string* name,
     *name = "built-in scenario";
     return true;
   }
-  std::ostringstream content;
-  if (*options.scenario == "-") {
-    content << std::cin.rdbuf();
-    *name = "<stdin>";
-  } else {
-    std::ifstream file(*options.scenario, std::ios::binary);
-    if (!file) {
-      *reason = "cannot read " + *options.scenario;
+  const bool standardInput = *options.scenario == "-";
+  *name = standardInput ? "<stdin>" : *options.scenario;
+  const std::string what = standardInput ? "standard input" : *options.scenario;
+  const int fd =
+      standardInput ? STDIN_FILENO : ::open(options.scenario->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *reason = "cannot read " + what + ": " + std::strerror(errno);
+    return false;
+  }
+  struct Closer {
+    int fd;
+    bool owned;
+    ~Closer() {
+      if (owned) {
+        ::close(fd);
+      }
+    }
+  } closer{fd, !standardInput};
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+    *reason = "cannot read " + what + ": it is a folder, not a scenario file";
+    return false;
+  }
+  text->clear();
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) {
+      continue;
+    }
+    if (got < 0) {
+      *reason = "cannot read " + what + ": " + std::strerror(errno);
       return false;
     }
-    content << file.rdbuf();
-    *name = *options.scenario;
+    if (got == 0) {
+      return true;
+    }
+    text->append(buffer, static_cast<std::size_t>(got));
+    if (text->size() > qm::scenario::kMaxScenarioBytes) {
+      *reason = what + " is larger than " + std::to_string(qm::scenario::kMaxScenarioBytes) +
+                " bytes, more than a scenario may hold";
+      return false;
+    }
   }
-  *text = content.str();
-  return true;
 }
 
 // True when the session reaches another calendar day.
@@ -286,7 +178,7 @@ int runCommand(int argc, char** argv) {
     return usageError(reason);
   }
   if (options.help) {
-    std::cout << kHelp;
+    std::cout << qm::simtool::kHelp;
     return kAllHeld;
   }
 
@@ -298,8 +190,18 @@ int runCommand(int argc, char** argv) {
   qm::scenario::Scenario scenario;
   qm::scenario::ParseError parseError;
   if (!qm::scenario::parse(text, &scenario, &parseError)) {
-    std::cerr << name << ":" << parseError.line << ": " << parseError.reason << "\n";
+    std::cerr << name;
+    if (parseError.line > 0) {
+      std::cerr << ":" << parseError.line;
+    }
+    std::cerr << ": " << parseError.reason << "\n";
     return kUsageError;
+  }
+
+  // Written first, so a bad path is refused before anything is printed.
+  std::string retina;
+  if (options.icon && !qm::simtool::writeIconFiles(*options.icon, &retina, &reason)) {
+    return usageError(reason);
   }
 
   Home home;
@@ -314,14 +216,8 @@ int runCommand(int argc, char** argv) {
     std::cout << "Quillmark on a simulated desktop · " << name << " · home " << home.path()
               << (home.temporary() ? " (removed at exit)" : "") << "\n";
   }
-  if (options.icon) {
-    std::string retina;
-    if (!qm::simtool::writeIconFiles(*options.icon, &retina, &reason)) {
-      return usageError(reason);
-    }
-    if (!options.quiet) {
-      std::cout << "icon: " << *options.icon << " (22x22), " << retina << " (44x44)\n";
-    }
+  if (options.icon && !options.quiet) {
+    std::cout << "icon: " << *options.icon << " (22x22), " << retina << " (44x44)\n";
   }
 
   int failures = 0;

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "home_folder.h"
 #include "timeline.h"
 
 namespace qm::simtool {
@@ -23,8 +24,8 @@ void Session::touch(const std::string& path) {
 Session::Session(const std::string& home, Timeline& timeline)
     : home_(home),
       logPath_(home + "/" + std::string(kLogPathInHome)),
-      executablePath_(home + "/Applications/Quillmark.app/Contents/MacOS/Quillmark"),
-      watcherPath_(home + "/Applications/Quillmark.app/Contents/MacOS/QuillmarkWatcher"),
+      executablePath_(home + "/" + std::string(kExecutableInHome)),
+      watcherPath_(home + "/" + std::string(kWatcherInHome)),
       timeline_(timeline),
       world_(home) {
   fs::create_directories(home + "/Library/Logs");

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "home_folder.h"
 #include "save_sequences.h"
 
 namespace qm::simtool {
@@ -178,6 +179,10 @@ void Session::expect(const Command& command) {
       break;
     }
     case Check::file:
+      if (!staysUnderHome(home_, word)) {
+        throw ScenarioError(command.line, "expect file: " + scenario::excerpt(word) +
+                                              " leads out of the home folder");
+      }
       expected = quote(word) + (command.flag ? " present" : " absent");
       actual = quote(word) + (fs::exists(fs::path(home_) / word) ? " present" : " absent");
       break;

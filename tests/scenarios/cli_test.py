@@ -169,6 +169,81 @@ class Arguments(unittest.TestCase):
         self.assertIn("FILE@2x.png at 44x44", result.stdout)
         self.assertIn("refused (exit 2) while it runs", result.stdout)
 
+    def test_help_tells_a_new_user_the_menu_the_preferences_and_the_limits(self):
+        text = sim("--help").stdout
+        for needle in ['"10 seconds (test)"', '"Open Accessibility Settings"', "autosave.enabled",
+                       "autosave.interval.minutes", "accessibility.prompt.shown",
+                       'expect FIELD "?"', "library available|unavailable", "1 MiB",
+                       "at most 4096", "31 days", "before the answer\ntakes effect",
+                       "Открыть настройки"]:
+            self.assertIn(needle, text)
+
+
+class ScenarioInputs(unittest.TestCase):
+    """What is not a scenario is refused with exit 2, never played as an empty one."""
+
+    def assert_refused(self, result, reason):
+        self.assertEqual(result.returncode, 2, result.stdout)
+        self.assertIn(reason, result.stderr)
+        self.assertNotIn("all held", result.stdout)
+
+    def test_a_folder_or_a_read_error_is_not_an_empty_scenario(self):
+        with tempfile.TemporaryDirectory() as folder:
+            self.assert_refused(sim(folder), f"cannot read {folder}: it is a folder")
+        if os.path.exists("/proc/self/mem"):
+            self.assert_refused(sim("/proc/self/mem"), "cannot read /proc/self/mem: ")
+
+    @unittest.skipIf(os.geteuid() == 0, "root reads every file")
+    def test_an_unreadable_file_is_refused(self):
+        handle, path = tempfile.mkstemp(suffix=".scenario")
+        os.close(handle)
+        os.chmod(path, 0)
+        try:
+            self.assert_refused(sim(path), f"cannot read {path}: Permission denied")
+        finally:
+            os.unlink(path)
+
+    def test_endless_input_and_endless_time_are_refused_at_once(self):
+        self.assert_refused(sim("/dev/zero"), "/dev/zero is larger than 1048576 bytes")
+        self.assert_refused(sim("-", scenario="launch\n" * 200000),
+                            "standard input is larger than 1048576 bytes")
+        ten_years = "launch\n" + "after 365d expect running yes\n" * 10
+        self.assert_refused(sim("-", scenario=ten_years),
+                            "<stdin>:2: the time must be at most 31 days (2678400 s), not 365d")
+        self.assert_refused(sim("-", scenario="launch\n" + "after 1d note \"day\"\n" * 40),
+                            "<stdin>:33: after 1d comes at 2764800 s, later than a scenario may run")
+
+    def test_control_characters_never_reach_the_terminal(self):
+        result = sim("-", scenario="launch\nclick \"\x1b]0;owned\x07\x1b[2J\"\n")
+        self.assert_refused(result, "<stdin>:2: a control character (\\x1B) at byte 8")
+        self.assertNotIn("\x1b", result.stderr + result.stdout)
+        result = sim("-", scenario="expect running yes\0garbage\n")
+        self.assert_refused(result, "<stdin>:1: a control character (\\x00) at byte 19")
+        self.assertNotIn("\0", result.stderr)
+
+    def test_a_long_word_comes_back_cut(self):
+        result = sim("-", scenario="w" * 4000 + "\n")
+        self.assertEqual(result.stderr, '<stdin>:1: unknown command "' + "w" * 40 + '"...\n')
+
+    def test_a_file_expectation_cannot_look_outside_the_home(self):
+        result = sim("-", scenario='expect file "../../etc/passwd" present\n')
+        self.assert_refused(result, "<stdin>:1: the path must stay under the home folder")
+
+    def test_numbers_are_refused_in_the_users_terms(self):
+        result = sim("-", scenario="pref set k int 100000000000000000000\n")
+        self.assert_refused(result, "int needs a whole number from -9223372036854775808 to "
+                                    "9223372036854775807, not 100000000000000000000")
+        self.assertNotIn("e+20", result.stderr)
+        result = sim("-", scenario="pref set a real abc\n")
+        self.assert_refused(result, "real needs a finite number like 2.5 or 1e-3, not abc")
+        self.assertNotIn("yes, no", result.stderr)
+
+    def test_an_icon_into_a_missing_folder_says_so(self):
+        result = sim("--icon", "/nonexistent/folder/icon.png", "-", scenario="launch\n")
+        self.assert_refused(result, "cannot write the icon /nonexistent/folder/icon.png: "
+                                    "there is no folder /nonexistent/folder")
+        self.assertEqual(result.stdout, "")
+
 
 class HomeFolder(unittest.TestCase):
     def test_the_log_and_the_launch_agent_land_in_the_given_home(self):
@@ -200,6 +275,32 @@ class HomeFolder(unittest.TestCase):
             self.assertEqual(result.returncode, 2)
             self.assertIn("is not empty and was not made by quillmark-sim", result.stderr)
             self.assertEqual(os.listdir(home), ["thesis.txt"])
+
+    def test_an_earlier_runs_home_is_reused_but_never_a_file_put_there(self):
+        with tempfile.TemporaryDirectory() as home:
+            self.assertEqual(sim("--quiet", "--home", home, "-", scenario=LIVE_AND_QUILLMARK)
+                             .returncode, 0)
+            for foreign in ["notes.txt", "Library/Logs/notes.txt",
+                            "Applications/Quillmark.app/Contents/Info.plist"]:
+                with self.subTest(foreign=foreign):
+                    path = os.path.join(home, foreign)
+                    with open(path, "w") as file:
+                        file.write("keep me")
+                    result = sim("--home", home, "-", scenario=LIVE_AND_QUILLMARK)
+                    self.assertEqual(result.returncode, 2)
+                    self.assertIn(f"holds {foreign}, which quillmark-sim did not make",
+                                  result.stderr)
+                    with open(path) as file:
+                        self.assertEqual(file.read(), "keep me")
+                    self.assertTrue(os.path.exists(os.path.join(home, "Library/Logs/Quillmark.log")))
+                    os.unlink(path)
+            link = os.path.join(home, "Library/escape")
+            os.symlink("/etc", link)
+            result = sim("--home", home, "-", scenario=LIVE_AND_QUILLMARK)
+            self.assertIn("holds Library/escape, which quillmark-sim did not make", result.stderr)
+            os.unlink(link)
+            self.assertEqual(sim("--quiet", "--home", home, "-", scenario=LIVE_AND_QUILLMARK)
+                             .returncode, 0)
 
     def test_the_temporary_home_is_removed_at_exit(self):
         result = sim("-", scenario=LIVE_AND_QUILLMARK)

@@ -1,0 +1,148 @@
+#include "help.h"
+
+namespace qm::simtool {
+
+const std::string_view kHelp =
+    R"help(Usage: quillmark-sim [--home DIR] [--icon FILE.png] [--quiet] [SCENARIO | -]
+
+Runs Quillmark's application core on a simulated macOS desktop with a virtual
+clock and prints, one event a line with its virtual time, what the user sees
+and what the system does: status lines and tooltip as they change, log lines,
+key events, focus changes, alerts, launchctl runs, quit. Without SCENARIO it
+plays a built-in session, a compressed day with Live; "-" reads the scenario
+from standard input.
+
+Options:
+  --home DIR       the simulated user's home: the log lands in
+                   DIR/Library/Logs, the launch agent in
+                   DIR/Library/LaunchAgents. DIR is created when missing.
+                   It must be empty, or hold only what an earlier run's
+                   simulated world made there (Library/Logs/Quillmark.log,
+                   the launch agent, Applications/Quillmark.app), which is
+                   then removed. A folder holding anything else is refused
+                   and left as it is. Default: a new temporary folder,
+                   removed at exit.
+  --icon FILE.png  also render the menu-bar icon with cairo, as two files:
+                   FILE.png at 22x22 and FILE@2x.png at 44x44 (Retina).
+  --quiet          print only failed expectations.
+  -h, --help       print this text.
+
+Exit status: 0 when every expectation held, 1 when one failed, 2 for bad
+arguments, an unreadable or malformed scenario or a step the world cannot
+take.
+
+The world at the start, 2025-03-02 09:00:00 local time: Finder
+(com.apple.finder) running and frontmost; Live (com.ableton.live) not
+running; Accessibility not granted; no preferences; launchctl present; an
+empty Library/Logs; the application at ~/Applications/Quillmark.app with the
+watcher beside its executable. An alert takes its second button at once
+unless told otherwise. The short time style is "HH:mm".
+
+Scenario: one command a line, # starts a comment, blank lines are ignored.
+Words are separated by blanks or tabs; texts stand in double quotes with
+\" \\ \n escapes. Control characters and bytes that are not UTF-8 are
+refused. A line may begin with "at T" (seconds since the start, never going
+back) or "after D" (seconds after the previous line); otherwise it runs at
+the previous line's time. Times take decimals and a unit s, m, h or d: 90,
+1.5, 10m, 7d.
+Limits: a scenario holds at most 1 MiB (1048576 bytes), a line at most 4096
+bytes, and no line's time, run or alert's open time exceeds 31 days of
+virtual time (a simulated week takes about a second).
+
+When a line runs: like a common-mode timer, after the timers due at its
+instant, and also while an alert is open. A line at the very instant an
+alert is answered runs while the alert is still open, before the answer
+takes effect; write it "after 0.001" to see the effect. A line whose time a
+save slept past (0.65 s per save) runs right after the save, in order.
+
+The world:
+  launch                    start Quillmark; refused (exit 2) while it runs
+  live start [hidden]       start Live (the frontmost app stays as it is)
+  live quit
+  app start ID              another application, by bundle identifier
+  app quit ID
+  front ID                  make a running application frontmost
+  front none                no application frontmost
+  trust on|off              grant or revoke the Accessibility permission
+  alert answer first|second [open D]
+                            how the next alert is answered, after it stayed
+                            open D seconds. At the first-launch alert, first
+                            is "Открыть настройки" (opens System Settings at
+                            the Accessibility pane), second is "Позже"
+                            (later: nothing opens).
+  fail event-source         the next save gets no keyboard event source
+  fail key-event N          the next save cannot make its Nth key event (1-4)
+  pref set KEY int N | real X | bool yes|no | string "S"
+                            store a preference as the user or an older
+                            version may have left it
+  pref remove KEY
+  watcher present|absent    QuillmarkWatcher beside the executable, or not
+  library available|unavailable
+                            whether the system gives a user Library folder
+                            (without it no launch agent is installed)
+  logs-folder present|absent
+                            ~/Library/Logs (without it no log is written)
+  launchctl present|missing /bin/launchctl, or a launchctl that cannot start
+  bootstrap fails N         the next N launchctl bootstrap runs exit 5
+  note "TEXT"               a line in the timeline
+
+What the user does:
+  click "TITLE" ["ITEM"]    choose a menu item, or an item of its submenu;
+                            a hidden, disabled or missing item fails
+  quit-key                  Command+Q with the menu open
+The menu's items, top to bottom: "Quillmark" and four status lines (all
+disabled), "Interval" with its submenu "10 seconds (test)", "3 minutes",
+"5 minutes", "10 minutes", "15 minutes", "30 minutes", then "Pause Autosave"
+or "Start Autosave", "Save Now", "Open Accessibility Settings" (hidden while
+the permission is granted), "Report a Problem", "Quit".
+
+The preferences the application reads and writes:
+  autosave.interval.seconds   int, the interval; written at launch when it
+                              is absent or below 1, and by the Interval menu
+  autosave.interval.minutes   int, an older version's interval, read only
+                              when the seconds are absent or below 1;
+                              removed by the Interval menu
+  autosave.enabled            bool, written by Pause and Start Autosave;
+                              absent means on
+  accessibility.prompt.shown  bool, written when the first-launch request
+                              runs; while yes it never runs again
+
+What must hold. Each comparison is exact; a failure prints the expected and
+the actual value, so `expect FIELD "?"` is a way to see a value.
+  expect status "TEXT"      the menu's status line, the first below the title
+  expect ableton "TEXT"     the Live line
+  expect permission "TEXT"  the Accessibility line
+  expect autosave "TEXT"    the autosave line
+  expect toggle "TEXT"      the title of Pause/Start Autosave
+  expect tooltip "TEXT"     the menu-bar icon's tooltip
+  expect countdown "MM:SS"  the time to the next save the application
+                            computes, "00:00" when none is set
+  expect checked "ITEM"|none
+                            the checked interval item
+  expect visible|hidden "TITLE"
+                            a top-level menu item shown or hidden
+  expect log "MESSAGE"      a line of Quillmark.log, without its
+                            "[date time] " stamp, equals MESSAGE
+  expect log-count "MESSAGE" N
+                            exactly N such lines
+  expect no-log "MESSAGE"   no such line
+  expect saves N            complete Cmd+S sequences delivered to Live
+  expect front ID|none      the frontmost application
+  expect running yes|no     whether a Quillmark process runs
+  expect alerts N           alerts shown so far
+  expect prompts N          system permission prompts shown so far
+  expect launchctl N        launchctl runs that started
+  expect opened "URL"       a URL Quillmark opened
+  expect opened-count N     how many URLs it opened
+  expect pref KEY 42|2.5|yes|no|"text"|absent
+                            the stored value, compared as written (3 and
+                            3.0 are alike)
+  expect file "PATH" present|absent
+                            a path under the home: relative, without ..,
+                            and not led out by a symbolic link
+  run T                     run to time T and stop reading
+
+Examples: tests/scenarios/*.scenario in the source tree.
+)help";
+
+}  // namespace qm::simtool
