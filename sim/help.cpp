@@ -40,8 +40,8 @@ unless told otherwise. The short time style is "HH:mm".
 
 Scenario: one command a line, # starts a comment, blank lines are ignored.
 Words are separated by blanks or tabs; texts stand in double quotes with
-\" \\ \n escapes. Control characters and bytes that are not UTF-8 are
-refused. A line may begin with "at T" (seconds since the start, never going
+\" \\ \n escapes. Control characters (a tab inside a text too) and bytes
+that are not UTF-8 are refused. A line may begin with "at T" (seconds since the start, never going
 back) or "after D" (seconds after the previous line); otherwise it runs at
 the previous line's time. Times take decimals and a unit s, m, h or d: 90,
 1.5, 10m, 7d.

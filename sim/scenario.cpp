@@ -28,6 +28,11 @@ struct Malformed {
 
 // The shortest text that reads back as the same number.
 std::string number(double v) {
+  // Negative zero equals zero and is shown as such ("-0" would read back
+  // as the whole number 0, shown "0").
+  if (v == 0) {
+    return "0";
+  }
   if (v == std::trunc(v) && std::fabs(v) < 1e15) {
     char text[40];
     std::snprintf(text, sizeof text, "%.0f", v);
@@ -167,6 +172,9 @@ std::vector<Token> tokenize(std::string_view line) {
         if (d == '"') {
           closed = true;
           break;
+        }
+        if (d == '\t') {
+          fail("a tab inside a text; texts hold no control characters");
         }
         if (d != '\\') {
           token.text += d;
@@ -520,7 +528,7 @@ void readCommand(Reader& in, Command& command) {
   const Token& word = in.take("a command");
   const std::string& w = word.text;
   if (word.quoted) {
-    fail("a line must begin with a command, not the text " + quote(w));
+    fail("a line must begin with a command, not the text " + excerpt(w));
   }
   if (w == "note") {
     command.op = Op::note;
@@ -631,6 +639,9 @@ std::string excerpt(std::string_view text) {
     } else if (c == '"' || c == '\\') {
       shown += '\\';
       shown += c;
+      ++i;
+    } else if (c == '\t') {
+      shown += "\\t";
       ++i;
     } else if (const std::size_t length = utf8Length(text, i); length > 0) {
       shown.append(text, i, length);

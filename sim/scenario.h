@@ -123,8 +123,9 @@ bool parse(std::string_view text, Scenario* scenario, ParseError* error);
 // Quotes a text the way the language writes it, with \" \\ \n escapes.
 std::string quote(std::string_view text);
 
-// A text as an error message shows it: quoted, every control character as
-// \xNN, cut after 40 characters with "..." after the closing quote.
+// A text as an error message shows it: quoted, a line break as \n, a tab
+// as \t, any other control character as \xNN (\uNNNN), cut after 40
+// characters with "..." after the closing quote.
 std::string excerpt(std::string_view text);
 
 // Seconds as a plain decimal that reads back as the same time ("90",

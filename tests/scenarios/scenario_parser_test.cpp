@@ -148,6 +148,7 @@ TEST(ScenarioCommands, PreferenceValuesKeepTheirTypes) {
   EXPECT_EQ(describe(PrefValue(std::int64_t{600})), "600");
   EXPECT_EQ(describe(PrefValue(0.1)), "0.1");
   EXPECT_EQ(describe(PrefValue(300.0)), "300");
+  EXPECT_EQ(describe(PrefValue(-0.0)), "0");
   EXPECT_EQ(describe(PrefValue(true)), "yes");
   EXPECT_EQ(describe(PrefValue(std::string("a\"b"))), R"("a\"b")");
   EXPECT_EQ(describe(PrefValue(Absent{})), "absent");
@@ -255,6 +256,7 @@ TEST(ScenarioMalformed, ControlCharactersAreRefusedAndNeverEchoedRaw) {
       {"note \"a\rb\"\r"s, "a control character (\\x0D) at byte 8"},
       {"note \"del\x7F\""s, "(\\x7F)"},
       {"note \"csi\xC2\x9B\""s, "(\\u009B)"},
+      {"note \"a\tb\""s, "a tab inside a text"},
       {"note \"latin1 \xE9t\xE9\""s, "a byte that is not UTF-8 (\\xE9) at byte 14"},
       {"note \"\xC0\xAF\""s, "not UTF-8 (\\xC0)"},
   };
@@ -273,7 +275,7 @@ TEST(ScenarioMalformed, ErrorsCutLongInputAndEscapeWhatTheyQuote) {
   const ParseError error = rejected(word + "\n");
   EXPECT_EQ(error.reason, "unknown command \"" + std::string(40, 'w') + "\"...");
   EXPECT_EQ(rejected("trust \"on\\n\"\n").reason, "trust's value must be on or off, not \"on\\n\"");
-  EXPECT_EQ(excerpt("ä\x01\"\\"), "\"ä\\x01\\\"\\\\\"");
+  EXPECT_EQ(excerpt("ä\x01\"\\\t"), "\"ä\\x01\\\"\\\\\\t\"");
   EXPECT_EQ(excerpt(std::string(41, 'x')), "\"" + std::string(40, 'x') + "\"...");
   EXPECT_EQ(excerpt(std::string(40, 'x')), "\"" + std::string(40, 'x') + "\"");
 }
