@@ -9,12 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "builtin_scenario.h"
@@ -27,7 +23,6 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using qm::simtool::Home;
 using qm::simtool::Session;
 using qm::simtool::Timeline;
