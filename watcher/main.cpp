@@ -28,6 +28,18 @@ int main(int argc, char* argv[]) {
     fprintf(stderr, "usage: %s <app-path> <executable-path>\n", program);
     return kUsageExitStatus;
   }
+  // Refuse at once rather than start a copy of the app at every pass, or write
+  // forged lines to the log. Neither the path nor argv[0] (which may hold the
+  // same bytes) is echoed: standard error goes to the log under launchd.
+  const char* const names[2] = {"app path", "executable path"};
+  const char* const paths[2] = {app_path, executable_path};
+  for (int i = 0; i < 2; ++i) {
+    size_t offset = 0;
+    if (const char* reason = path_refusal(paths[i], &offset)) {
+      fprintf(stderr, "QuillmarkWatcher: %s %s (byte %zu)\n", names[i], reason, offset + 1);
+      return kUsageExitStatus;
+    }
+  }
   // Refuse at once rather than run cut commands at every pass.
   if (!commands_fit(app_path, executable_path)) {
     fprintf(stderr, "%s: app path or executable path too long: a command would exceed %zu bytes\n",

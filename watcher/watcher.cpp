@@ -9,32 +9,48 @@
 //    procps-ng's pgrep leaves out only itself; there every probe would find its
 //    own shell or the watcher and read "running" forever. -A (procps-ng 4)
 //    restores the ancestor rule.
+//  - -U with our own uid: with two users logged in, each user's watcher would
+//    otherwise see the other's Live and start a Quillmark that can never see
+//    it, or take the other's watcher for Quillmark and start none.
+//  - Each -f pattern has its last letter in brackets, so it cannot match its
+//    own text: another watcher's probe shell is not Live (or Quillmark).
 //  - The executable path is matched as a literal: pgrep -f takes an extended
 //    regular expression, and a bundle such as "Quillmark (1).app" would never
 //    match its own running app, making the watcher relaunch it every pass.
+//  - procps-ng's pgrep shows bytes that are not text in the current locale as
+//    "?", so on Linux the probes run under C.UTF-8 (a path with "ä" is found)
+//    and main refuses paths that are not UTF-8 or hold control characters.
+//  - Every program is named by its absolute path (an empty PATH makes the
+//    shell search the current folder) and "--" comes before every path
+//    operand (a path beginning with "-" is not an option).
 //  - Paths go to /bin/sh single-quoted with ' written as '\'', so no byte of a
 //    path can end the quoting or inject a command. Commands are built only when
 //    they fit their buffer; a cut command is never run (main refuses paths
 //    whose commands would not fit).
 #include "watcher.h"
 
+#include <fcntl.h>
 #include <limits.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
 #ifdef __APPLE__
-const char* const kLiveProbeCommand =
-    "/usr/bin/pgrep -x 'Live' >/dev/null 2>&1 || "
-    "/usr/bin/pgrep -f '/Ableton Live.*\\.app/Contents/MacOS/Live' >/dev/null 2>&1";
-static const char kProbeFormat[] = "pgrep -f %s >/dev/null 2>&1";
+static const char kLiveProbeFormat[] =
+    "/usr/bin/pgrep -U %u -x 'Live' >/dev/null 2>&1 || "
+    "/usr/bin/pgrep -U %u -f '/Ableton Live.*\\.app/Contents/MacOS/Liv[e]' >/dev/null 2>&1";
+static const char kProbeFormat[] = "/usr/bin/pgrep -U %u -f -- %s >/dev/null 2>&1";
 #else
-const char* const kLiveProbeCommand =
-    "/usr/bin/pgrep -A -x 'Live' >/dev/null 2>&1 || "
-    "/usr/bin/pgrep -A -f '/Ableton Live.*\\.app/Contents/MacOS/Live' >/dev/null 2>&1";
-static const char kProbeFormat[] = "pgrep -A -f %s >/dev/null 2>&1";
+static const char kLiveProbeFormat[] =
+    "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U %u -x 'Live' >/dev/null 2>&1 || "
+    "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U %u -f '/Ableton Live.*\\.app/Contents/MacOS/Liv[e]' "
+    ">/dev/null 2>&1";
+static const char kProbeFormat[] =
+    "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U %u -f -- %s >/dev/null 2>&1";
 #endif
 
 namespace {
@@ -90,17 +106,47 @@ size_t shell_quote(const char* text, char* out, size_t capacity) {
   return length;
 }
 
-size_t ere_escape(const char* text, char* out, size_t capacity) {
+namespace {
+
+// Writes text escaped for an ERE, the byte at `bracket` (if any) as "[c]".
+size_t escape_pattern(const char* text, size_t bracket, char* out, size_t capacity) {
   size_t length = 0;
   for (const char* p = text; *p != '\0'; ++p) {
+    const char one[2] = {*p, '\0'};
+    if (static_cast<size_t>(p - text) == bracket) {
+      append(out, capacity, &length, "[");
+      append(out, capacity, &length, one);
+      append(out, capacity, &length, "]");
+      continue;
+    }
     if (strchr(".[](){}*+?^$|\\", *p) != nullptr) {
       append(out, capacity, &length, "\\");
     }
-    const char one[2] = {*p, '\0'};
     append(out, capacity, &length, one);
   }
   terminate(out, capacity, length);
   return length;
+}
+
+bool is_alphanumeric(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+}  // namespace
+
+size_t ere_escape(const char* text, char* out, size_t capacity) {
+  return escape_pattern(text, static_cast<size_t>(-1), out, capacity);
+}
+
+size_t probe_pattern(const char* text, char* out, size_t capacity) {
+  // A letter or digit is never escaped, so in brackets it means itself alone.
+  size_t bracket = static_cast<size_t>(-1);
+  for (size_t i = 0; text[i] != '\0'; ++i) {
+    if (is_alphanumeric(text[i])) {
+      bracket = i;
+    }
+  }
+  return escape_pattern(text, bracket, out, capacity);
 }
 
 int derive_paths_from_helper(const char* helper_path, char* app_path, size_t app_capacity,
@@ -136,8 +182,20 @@ void log_message(const char* format, ...) {
   if (!build_log_path(home, log_path, sizeof log_path)) {
     return;  // a cut path could name some other file
   }
-  FILE* file = fopen(log_path, "a");
+  // Opened without blocking and kept only when it is a regular file: a FIFO
+  // with no reader would stop the watcher for good at its first line.
+  int fd = open(log_path, O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    return;
+  }
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(fd);
+    return;
+  }
+  FILE* file = fdopen(fd, "a");
   if (file == nullptr) {
+    close(fd);
     return;
   }
 
@@ -160,23 +218,33 @@ int command_succeeds(const char* command) {
   return system(command) == 0;
 }
 
-int ableton_running() {
-  return command_succeeds(kLiveProbeCommand);
+int build_live_probe_command(uid_t uid, char* out, size_t capacity) {
+  const unsigned id = static_cast<unsigned>(uid);
+  return fits(snprintf(out, capacity, kLiveProbeFormat, id, id), out, capacity);
 }
 
-int build_probe_command(const char* executable_path, char* out, size_t capacity) {
+int ableton_running() {
+  char command[kCommandCapacity];
+  if (!build_live_probe_command(getuid(), command, sizeof command)) {
+    return 0;
+  }
+  return command_succeeds(command);
+}
+
+int build_probe_command(const char* executable_path, uid_t uid, char* out, size_t capacity) {
   char pattern[kCommandCapacity];
   char quoted[kCommandCapacity];
-  if (ere_escape(executable_path, pattern, sizeof pattern) >= sizeof pattern ||
+  if (probe_pattern(executable_path, pattern, sizeof pattern) >= sizeof pattern ||
       shell_quote(pattern, quoted, sizeof quoted) >= sizeof quoted) {
     return fits(-1, out, capacity);
   }
-  return fits(snprintf(out, capacity, kProbeFormat, quoted), out, capacity);
+  return fits(snprintf(out, capacity, kProbeFormat, static_cast<unsigned>(uid), quoted), out,
+              capacity);
 }
 
 int autosave_running(const char* executable_path) {
   char command[kCommandCapacity];
-  if (!build_probe_command(executable_path, command, sizeof command)) {
+  if (!build_probe_command(executable_path, getuid(), command, sizeof command)) {
     return 0;  // main refuses such paths; a failed probe reads "not running"
   }
   return command_succeeds(command);
@@ -188,12 +256,13 @@ int build_launch_command(const char* app_path, char* out, size_t capacity) {
   if (shell_quote(app_path, quoted, sizeof quoted) >= sizeof quoted) {
     return fits(-1, out, capacity);
   }
-  return fits(snprintf(out, capacity, "/usr/bin/open -g %s >/dev/null 2>&1", quoted), out,
+  return fits(snprintf(out, capacity, "/usr/bin/open -g -- %s >/dev/null 2>&1", quoted), out,
               capacity);
 #else
-  // No LaunchServices here: start the bundle's executable in the background,
-  // detached from the shell, which then exits 0 at once. The -x test keeps a
-  // missing executable a failure, as it is for open.
+  // No LaunchServices here: start the bundle's executable in a session of its
+  // own (setsid -f forks, so the shell exits 0 at once), out of the watcher's
+  // process group: a signal to that group must not take Quillmark with it.
+  // The -x test keeps a missing executable a failure, as it is for open.
   char executable[kCommandCapacity];
   int n = snprintf(executable, sizeof executable, "%s/Contents/MacOS/Quillmark", app_path);
   if (!fits(n, executable, sizeof executable) ||
@@ -201,8 +270,9 @@ int build_launch_command(const char* app_path, char* out, size_t capacity) {
     return fits(-1, out, capacity);
   }
   return fits(
-      snprintf(out, capacity, "[ -x %s ] && { nohup %s >/dev/null 2>&1 & }", quoted, quoted), out,
-      capacity);
+      snprintf(out, capacity, "[ -x %s ] && /usr/bin/setsid -f -- %s </dev/null >/dev/null 2>&1",
+               quoted, quoted),
+      out, capacity);
 #endif
 }
 
@@ -216,7 +286,7 @@ int launch_autosave(const char* app_path) {
 
 int commands_fit(const char* app_path, const char* executable_path) {
   char command[kCommandCapacity];
-  return build_probe_command(executable_path, command, sizeof command) &&
+  return build_probe_command(executable_path, getuid(), command, sizeof command) &&
          build_launch_command(app_path, command, sizeof command);
 }
 
@@ -236,4 +306,66 @@ int select_paths(int argc, char* const argv[], char* app_buffer, size_t app_capa
   *app_path = app_buffer;
   *executable_path = executable_buffer;
   return 1;
+}
+
+#ifndef __APPLE__
+namespace {
+
+// Length of the UTF-8 sequence starting at p, or 0 when it is not one
+// (overlong forms, surrogates and code points past U+10FFFF included).
+size_t utf8_sequence_length(const unsigned char* p) {
+  const unsigned char c = p[0];
+  size_t length;
+  unsigned lowest_second = 0x80, highest_second = 0xBF;
+  if (c < 0x80) {
+    return 1;
+  } else if (c >= 0xC2 && c <= 0xDF) {
+    length = 2;
+  } else if (c >= 0xE0 && c <= 0xEF) {
+    length = 3;
+    if (c == 0xE0)
+      lowest_second = 0xA0;  // overlong
+    if (c == 0xED)
+      highest_second = 0x9F;  // surrogates
+  } else if (c >= 0xF0 && c <= 0xF4) {
+    length = 4;
+    if (c == 0xF0)
+      lowest_second = 0x90;  // overlong
+    if (c == 0xF4)
+      highest_second = 0x8F;  // past U+10FFFF
+  } else {
+    return 0;
+  }
+  if (p[1] < lowest_second || p[1] > highest_second) {
+    return 0;
+  }
+  for (size_t i = 2; i < length; ++i) {
+    if (p[i] < 0x80 || p[i] > 0xBF) {
+      return 0;  // also stops at the terminating zero
+    }
+  }
+  return length;
+}
+
+}  // namespace
+#endif
+
+const char* path_refusal(const char* path, size_t* offset) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(path);
+  for (size_t i = 0; bytes[i] != '\0';) {
+    *offset = i;
+    if (bytes[i] < 0x20 || bytes[i] == 0x7F) {
+      return "holds a control character";
+    }
+#ifdef __APPLE__
+    ++i;
+#else
+    size_t length = utf8_sequence_length(bytes + i);
+    if (length == 0) {
+      return "is not valid UTF-8";
+    }
+    i += length;
+#endif
+  }
+  return nullptr;
 }

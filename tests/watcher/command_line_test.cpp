@@ -93,3 +93,34 @@ TEST_F(WatcherCommandLine, PathsWhoseCommandsWouldNotFitAreRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(WatcherCommandLine, PathsWithControlCharactersAreRefused) {
+  // Left running, such a watcher would never find the app it starts (pgrep
+  // shows the byte as "?") and start another copy at every pass; a newline
+  // would also forge a log line.
+  for (const std::string name : {"Tab\there.app", "New\nline.app"}) {
+    path macos = tmp_.path() / name / "Contents" / "MacOS";
+    qmtest::fs::create_directories(macos);
+    qmtest::fs::copy_file(qmtest::watcher_binary(), macos / "QuillmarkWatcher");
+    Outcome derived = run(macos / "QuillmarkWatcher", {(macos / "QuillmarkWatcher").string()});
+    EXPECT_EQ(derived.status, 64) << name;
+    const std::string offset = std::to_string(tmp_.path().string().size() + 5);
+    EXPECT_EQ(derived.err,
+              "QuillmarkWatcher: app path holds a control character (byte " + offset + ")\n");
+  }
+  const std::string app = (tmp_.path() / "Fine.app").string();
+  Outcome given = run(outside_, {outside_.string(), app, app + "/Contents/MacOS/Quill\x7f"});
+  EXPECT_EQ(given.status, 64);
+  EXPECT_NE(given.err.find("executable path holds a control character"), std::string::npos)
+      << given.err;
+#ifndef __APPLE__
+  Outcome latin1 = run(outside_, {outside_.string(), app + "/J\xf6rg.app", app});
+  EXPECT_EQ(latin1.status, 64);
+  EXPECT_NE(latin1.err.find("app path is not valid UTF-8"), std::string::npos) << latin1.err;
+#endif
+  EXPECT_FALSE(qmtest::fs::exists(log_));
+}
+
+}  // namespace

@@ -2,8 +2,13 @@
 // pgrep. The Live probe looks at the whole machine, so these tests run under
 // the same CTest lock as every other test that starts a Live stand-in.
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "support.h"
@@ -94,6 +99,123 @@ TEST_F(Probes, QuillmarkLookAlikeIsNotMistakenForIt) {
   const std::string real = (tmp_.path() / "Quill.app/Contents/MacOS/Quillmark").string();
   EXPECT_EQ(autosave_running(real.c_str()), 0);
 }
+
+// A shell that loops forever with `text` as its $0, so its argument string
+// carries the text: "/bin/sh -c <loop> <text>". `prefix` runs it through
+// another program (setpriv) first.
+std::unique_ptr<Process> start_carrier(const std::string& text,
+                                       std::vector<std::string> prefix = {}) {
+  std::vector<std::string> argv = prefix;
+  for (const std::string& a : {std::string("/bin/sh"), std::string("-c"),
+                               std::string("while :; do sleep 1; done"), text}) {
+    argv.push_back(a);
+  }
+  auto p = std::make_unique<Process>(Process::Options{argv[0], argv, {}, {}, {}, {}});
+  pid_t pid = p->pid();
+  // After the exec of the shell: before it, a setpriv carries the text too.
+  const std::string expected = "/bin/sh -c while :; do sleep 1; done " + text;
+  EXPECT_TRUE(qmtest::wait_until([&] { return qmtest::command_line_of(pid) == expected; }, 2s))
+      << text;
+  return p;
+}
+
+uid_t real_uid_of(pid_t pid) {
+  std::string status = qmtest::read_file("/proc/" + std::to_string(pid) + "/status");
+  size_t at = status.find("\nUid:");
+  return at == std::string::npos ? static_cast<uid_t>(-1)
+                                 : static_cast<uid_t>(std::stoul(status.substr(at + 5)));
+}
+
+TEST_F(Probes, OtherUsersProcessesDoNotCount) {
+  // Two users logged in at once: the other's Live must not start our
+  // Quillmark, and the other's Quillmark (or watcher) must not stop it.
+  if (geteuid() != 0) {
+    GTEST_SKIP() << "needs root to run processes as the user nobody";
+  }
+  const passwd* nobody = getpwnam("nobody");
+  if (nobody == nullptr || access("/usr/bin/setpriv", X_OK) != 0) {
+    GTEST_SKIP() << "needs the user nobody and /usr/bin/setpriv";
+  }
+  const std::vector<std::string> as_nobody = {
+      "/usr/bin/setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+      "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
+  const std::string live_path = "/Applications/Ableton Live 12 Suite.app/Contents/MacOS/Live";
+  const std::string own = (tmp_.path() / "Q.app/Contents/MacOS/Quillmark").string();
+
+  // nobody must reach the copy named Live.
+  path shared = tmp_.path() / "shared";
+  qmtest::fs::create_directories(shared);
+  for (const path& dir : {tmp_.path(), shared}) {
+    chmod(dir.c_str(), 0755);
+  }
+  path live_file = copy_of_sleep(shared, "Live");
+  std::vector<std::string> live_argv = as_nobody;
+  live_argv.insert(live_argv.end(), {live_file.string(), "600"});
+  Process named_live({live_argv[0], live_argv, {}, {}, {}, {}});
+  ASSERT_TRUE(qmtest::wait_until([&] { return qmtest::name_of(named_live.pid()) == "Live"; }, 2s));
+  auto live_by_path = start_carrier(live_path, as_nobody);
+  auto quillmark = start_carrier(own, as_nobody);
+  for (pid_t pid : {named_live.pid(), live_by_path->pid(), quillmark->pid()}) {
+    ASSERT_EQ(real_uid_of(pid), nobody->pw_uid);
+  }
+  EXPECT_EQ(ableton_running(), 0);
+  EXPECT_EQ(autosave_running(own.c_str()), 0);
+
+  // The same processes as our own user are seen.
+  auto own_live = start_carrier(live_path);
+  auto own_quillmark = start_carrier(own);
+  EXPECT_EQ(ableton_running(), 1);
+  EXPECT_EQ(autosave_running(own.c_str()), 1);
+}
+
+TEST_F(Probes, AProcessCarryingAProbesTextIsNotTakenForTheProgram) {
+  // Another watcher's probe shell holds the probe's whole command line; so may
+  // any process (an editor, a grep) that merely carries the text.
+  char live_probe[kCommandCapacity];
+  ASSERT_TRUE(build_live_probe_command(getuid(), live_probe, sizeof live_probe));
+  auto carrier = start_carrier(live_probe);
+  EXPECT_EQ(ableton_running(), 0);
+
+  // A path given on the command line may hold nothing that escaping changes.
+  const std::string plain = (tmp_.path() / "opt/quillmark/Quillmark").string();
+  char app_probe[kCommandCapacity];
+  ASSERT_TRUE(build_probe_command(plain.c_str(), getuid(), app_probe, sizeof app_probe));
+  auto app_carrier = start_carrier(app_probe);
+  EXPECT_EQ(autosave_running(plain.c_str()), 0);
+}
+
+#ifndef __APPLE__
+// Sets one environment variable for a test and puts the old value back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = getenv(name)) {
+      old_ = old;
+    }
+    setenv(name, value, 1);
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+TEST_F(Probes, NonAsciiPathIsFoundWhateverTheWatchersLocale) {
+  // In the C locale procps-ng's pgrep shows "ä" as "??": the app would never
+  // be found and a copy would start at every pass.
+  ScopedEnv c_locale("LC_ALL", "C");
+  const std::string own = (tmp_.path() / "Quillmärk (ü).app/Contents/MacOS/Quillmark").string();
+  auto standin = start_sleeper(qmtest::system_program("sleep"), own);
+  EXPECT_EQ(autosave_running(own.c_str()), 1);
+}
+#endif
 
 // --- Launch -------------------------------------------------------------
 

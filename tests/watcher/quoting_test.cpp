@@ -144,28 +144,59 @@ TEST(EreEscape, GrepAgreesThroughTheShell) {
 // --- Commands and their 4096-byte bound -----------------------------------
 
 TEST(Commands, TextsAreExact) {
-#ifdef __APPLE__
-  EXPECT_STREQ(kLiveProbeCommand,
-               "/usr/bin/pgrep -x 'Live' >/dev/null 2>&1 || /usr/bin/pgrep -f '/Ableton "
-               "Live.*\\.app/Contents/MacOS/Live' >/dev/null 2>&1");
-#else
-  EXPECT_STREQ(kLiveProbeCommand,
-               "/usr/bin/pgrep -A -x 'Live' >/dev/null 2>&1 || /usr/bin/pgrep -A -f '/Ableton "
-               "Live.*\\.app/Contents/MacOS/Live' >/dev/null 2>&1");
-#endif
+  // Built for another uid than the test's own: the uid is an argument.
   char command[kCommandCapacity];
-  ASSERT_TRUE(build_probe_command("/A/Q.app/Contents/MacOS/Quillmark", command, sizeof command));
+  ASSERT_TRUE(build_live_probe_command(501, command, sizeof command));
 #ifdef __APPLE__
-  EXPECT_STREQ(command, "pgrep -f '/A/Q\\.app/Contents/MacOS/Quillmark' >/dev/null 2>&1");
-  ASSERT_TRUE(build_launch_command("/A/Q.app", command, sizeof command));
-  EXPECT_STREQ(command, "/usr/bin/open -g '/A/Q.app' >/dev/null 2>&1");
+  EXPECT_STREQ(command,
+               "/usr/bin/pgrep -U 501 -x 'Live' >/dev/null 2>&1 || /usr/bin/pgrep -U 501 -f "
+               "'/Ableton Live.*\\.app/Contents/MacOS/Liv[e]' >/dev/null 2>&1");
 #else
-  EXPECT_STREQ(command, "pgrep -A -f '/A/Q\\.app/Contents/MacOS/Quillmark' >/dev/null 2>&1");
+  EXPECT_STREQ(command,
+               "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U 501 -x 'Live' >/dev/null 2>&1 || "
+               "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U 501 -f "
+               "'/Ableton Live.*\\.app/Contents/MacOS/Liv[e]' >/dev/null 2>&1");
+#endif
+  ASSERT_TRUE(
+      build_probe_command("/A/Q.app/Contents/MacOS/Quillmark", 501, command, sizeof command));
+#ifdef __APPLE__
+  EXPECT_STREQ(command,
+               "/usr/bin/pgrep -U 501 -f -- '/A/Q\\.app/Contents/MacOS/Quillmar[k]' >/dev/null "
+               "2>&1");
+  ASSERT_TRUE(build_launch_command("/A/Q.app", command, sizeof command));
+  EXPECT_STREQ(command, "/usr/bin/open -g -- '/A/Q.app' >/dev/null 2>&1");
+#else
+  EXPECT_STREQ(command,
+               "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U 501 -f -- "
+               "'/A/Q\\.app/Contents/MacOS/Quillmar[k]' >/dev/null 2>&1");
   ASSERT_TRUE(build_launch_command("/A/Q.app", command, sizeof command));
   EXPECT_STREQ(command,
-               "[ -x '/A/Q.app/Contents/MacOS/Quillmark' ] && "
-               "{ nohup '/A/Q.app/Contents/MacOS/Quillmark' >/dev/null 2>&1 & }");
+               "[ -x '/A/Q.app/Contents/MacOS/Quillmark' ] && /usr/bin/setsid -f -- "
+               "'/A/Q.app/Contents/MacOS/Quillmark' </dev/null >/dev/null 2>&1");
 #endif
+}
+
+// The probe pattern matches exactly the texts the escaped path matches, and
+// never its own text (what another watcher's probe shell carries).
+TEST(ProbePattern, MatchesThePathButNotItself) {
+  for (const std::string& text : kHostile) {
+    std::string pattern(probe_pattern(text.c_str(), nullptr, 0) + 1, '\0');
+    probe_pattern(text.c_str(), pattern.data(), pattern.size());
+    pattern.pop_back();
+    EXPECT_TRUE(ere_matches(pattern, "/bin/sh " + text + " --flag")) << text;
+    bool has_letter = text.find_first_of(
+                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                          "0123456789") != std::string::npos;
+    if (has_letter) {
+      EXPECT_FALSE(ere_matches(pattern, "sh -c pgrep -f -- " + pattern)) << text;
+    }
+  }
+  for (const auto& [path, other] : kLookAlikes) {
+    std::string pattern(probe_pattern(path.c_str(), nullptr, 0) + 1, '\0');
+    probe_pattern(path.c_str(), pattern.data(), pattern.size());
+    pattern.pop_back();
+    EXPECT_FALSE(ere_matches(pattern, other)) << path;
+  }
 }
 
 // Grows a path made of `unit` until its command no longer fits: the refusal
@@ -190,10 +221,14 @@ void expect_tight_bound(const std::string& unit, Build build) {
   EXPECT_GT(last_fit + 8, kCommandCapacity - 1) << unit;
 }
 
+int build_probe_for_uid_0(const char* path, char* out, size_t capacity) {
+  return build_probe_command(path, 0, out, capacity);
+}
+
 TEST(Commands, ProbeFitsUpToTheLastByte) {
-  expect_tight_bound("a", build_probe_command);
-  expect_tight_bound("'", build_probe_command);
-  expect_tight_bound(".", build_probe_command);
+  expect_tight_bound("a", build_probe_for_uid_0);
+  expect_tight_bound("'", build_probe_for_uid_0);
+  expect_tight_bound(".", build_probe_for_uid_0);
 }
 
 TEST(Commands, LaunchFitsUpToTheLastByte) {
@@ -203,15 +238,16 @@ TEST(Commands, LaunchFitsUpToTheLastByte) {
 
 TEST(Commands, ProbeWithPlainBytesReachesExactly4095) {
   char command[kCommandCapacity];
-  std::string fixed = "pgrep -A -f '' >/dev/null 2>&1";
+  // The fixed text around the quoted pattern, plus the bracket pair.
+  std::string fixed = "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U 0 -f -- '' >/dev/null 2>&1[]";
 #ifdef __APPLE__
-  fixed = "pgrep -f '' >/dev/null 2>&1";
+  fixed = "/usr/bin/pgrep -U 0 -f -- '' >/dev/null 2>&1[]";
 #endif
   std::string path(kCommandCapacity - 1 - fixed.size(), 'a');
-  ASSERT_TRUE(build_probe_command(path.c_str(), command, sizeof command));
+  ASSERT_TRUE(build_probe_command(path.c_str(), 0, command, sizeof command));
   EXPECT_EQ(strlen(command), kCommandCapacity - 1);
   path += 'a';
-  EXPECT_FALSE(build_probe_command(path.c_str(), command, sizeof command));
+  EXPECT_FALSE(build_probe_command(path.c_str(), 0, command, sizeof command));
 }
 
 TEST(Commands, DerivedPathsCanStillOverflowThroughQuoting) {
@@ -227,3 +263,44 @@ TEST(Commands, DerivedPathsCanStillOverflowThroughQuoting) {
 }
 
 }  // namespace
+
+// --- Paths refused at start ------------------------------------------------
+
+struct Refusal {
+  std::string path;
+  const char* reason;  // nullptr: accepted
+  size_t offset;
+};
+
+TEST(PathRefusal, ControlCharactersAndBrokenUtf8) {
+  const char* control = "holds a control character";
+  std::vector<Refusal> cases = {
+      {"/Applications/Quillmark.app", nullptr, 0},
+      {"/Users/jörg/Quill (1) $x's.app", nullptr, 0},
+      {"/a/\xF0\x9F\x8E\xB9 \xE2\x80\x8E\xC2\x85.app", nullptr, 0},  // emoji, LRM, NEL
+      {"/a/tab\there.app", control, 6},
+      {"/a/new\nline.app", control, 6},
+      {"\x1b[2J.app", control, 0},
+      {"/a/\x7f.app", control, 3},
+  };
+#ifdef __APPLE__
+  cases.push_back({"/a/\xff.app", nullptr, 0});
+#else
+  const char* broken = "is not valid UTF-8";
+  for (const char* bad : {"\xff", "\x80", "\xC0\xAF", "\xE0\x80\xAF", "\xED\xA0\x80",
+                          "\xF4\x90\x80\x80", "\xC3", "\xE2\x82", "\xF0\x9F\x8E"}) {
+    cases.push_back({std::string("/a/") + bad + ".app", broken, 3});
+  }
+  cases.push_back({"/a/\xF4\x8F\xBF\xBF.app", nullptr, 0});  // U+10FFFF, the last
+#endif
+  for (const Refusal& c : cases) {
+    size_t offset = 99;
+    const char* reason = path_refusal(c.path.c_str(), &offset);
+    if (c.reason == nullptr) {
+      EXPECT_EQ(reason, nullptr) << c.path;
+    } else {
+      EXPECT_STREQ(reason, c.reason) << c.path;
+      EXPECT_EQ(offset, c.offset) << c.path;
+    }
+  }
+}

@@ -230,6 +230,36 @@ std::string name_of(pid_t pid) {
   return name;
 }
 
+namespace {
+
+// The fields of /proc/<pid>/stat after the name, which may hold blanks.
+std::vector<std::string> stat_fields(pid_t pid) {
+  std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+  std::vector<std::string> fields;
+  size_t close = stat.rfind(')');
+  if (close == std::string::npos) {
+    return fields;
+  }
+  std::istringstream rest(stat.substr(close + 1));
+  std::string field;
+  while (rest >> field) {
+    fields.push_back(field);
+  }
+  return fields;
+}
+
+}  // namespace
+
+pid_t session_of(pid_t pid) {
+  std::vector<std::string> f = stat_fields(pid);  // state ppid pgrp session ...
+  return f.size() > 3 ? static_cast<pid_t>(std::stol(f[3])) : -1;
+}
+
+bool alive(pid_t pid) {
+  std::vector<std::string> f = stat_fields(pid);
+  return !f.empty() && f[0] != "Z";
+}
+
 std::vector<pid_t> processes_named(const std::string& name) {
   std::vector<pid_t> found;
   DIR* proc = opendir("/proc");
@@ -264,15 +294,27 @@ std::vector<pid_t> Bundle::standin_pids() const {
   return pids;
 }
 
+void Bundle::kill_standins() const {
+  for (pid_t pid : standin_pids()) {
+    // Only what still is this bundle's stand-in: the id may have been reused.
+    if (command_line_of(pid).find(app.filename().string()) != std::string::npos) {
+      kill(-pid, SIGKILL);  // its own group: the sleep it runs goes too
+      kill(pid, SIGKILL);
+    }
+  }
+}
+
 void install_standin(const fs::path& executable, const fs::path& starts) {
   // Run directly, the script keeps its path in its argument string
-  // ("/bin/sh <path>"), which is what the Quillmark probe looks for.
+  // ("/bin/sh - <path>"), which is what the Quillmark probe looks for. The "-"
+  // keeps a path that begins with "-" from being read as the shell's options.
   write_file(executable,
-             "#!/bin/sh\n"
+             "#!/bin/sh -\n"
              "echo $$ >> '" +
                  starts.string() +
                  "'\n"
-                 "while :; do sleep 1; done\n",
+                 "while :; do " +
+                 system_program("sleep") + " 1; done\n",  // also with an empty PATH
              true);
 }
 

@@ -78,6 +78,8 @@ class Process {
 // The argument string of a process as pgrep -f sees it, "" when gone.
 std::string command_line_of(pid_t pid);
 std::string name_of(pid_t pid);  // /proc/<pid>/comm without the newline
+pid_t session_of(pid_t pid);     // its session id, -1 when gone
+bool alive(pid_t pid);           // exists and is not a zombie
 // Processes named exactly "Live" on this machine, found without pgrep.
 std::vector<pid_t> processes_named(const std::string& name);
 
@@ -95,6 +97,9 @@ struct Bundle {
 
   std::vector<pid_t> standin_pids() const;
   size_t start_count() const { return standin_pids().size(); }
+  // The watcher starts the stand-ins in sessions of their own, out of reach of
+  // a test's process group, so tests end them here.
+  void kill_standins() const;
 };
 Bundle make_bundle(const fs::path& root, const std::string& name, bool with_standin = true);
 void install_standin(const fs::path& executable, const fs::path& starts);
