@@ -43,14 +43,13 @@
 static const char kLiveProbeFormat[] =
     "/usr/bin/pgrep -U %u -x 'Live' >/dev/null 2>&1 || "
     "/usr/bin/pgrep -U %u -f '/Ableton Live.*\\.app/Contents/MacOS/Liv[e]' >/dev/null 2>&1";
-static const char kProbeFormat[] = "/usr/bin/pgrep -U %u -f -- %s >/dev/null 2>&1";
+static const char kPgrepAsUser[] = "/usr/bin/pgrep -U ";
 #else
 static const char kLiveProbeFormat[] =
     "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U %u -x 'Live' >/dev/null 2>&1 || "
     "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U %u -f '/Ableton Live.*\\.app/Contents/MacOS/Liv[e]' "
     ">/dev/null 2>&1";
-static const char kProbeFormat[] =
-    "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U %u -f -- %s >/dev/null 2>&1";
+static const char kPgrepAsUser[] = "LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U ";
 #endif
 
 namespace {
@@ -88,20 +87,36 @@ int fits(int length, char* out, size_t capacity) {
   return 1;
 }
 
+// Appends text followed by tail as one single-quoted word for /bin/sh, each
+// ' written as '\''. Commands are quoted straight into their own buffer: no
+// second 4 KB buffer on the stack of the resident watcher.
+void append_quoted(char* out, size_t capacity, size_t* length, const char* text,
+                   const char* tail = "") {
+  append(out, capacity, length, "'");
+  const char* const parts[2] = {text, tail};
+  for (const char* part : parts) {
+    for (const char* p = part; *p != '\0'; ++p) {
+      const char one[2] = {*p, '\0'};
+      append(out, capacity, length, *p == '\'' ? "'\\''" : one);
+    }
+  }
+  append(out, capacity, length, "'");
+}
+
+// Terminates a command built with append; 1 when it fit, else clears it.
+int finish(char* out, size_t capacity, size_t length) {
+  terminate(out, capacity, length);
+  if (length >= capacity) {
+    return fits(-1, out, capacity);
+  }
+  return 1;
+}
+
 }  // namespace
 
 size_t shell_quote(const char* text, char* out, size_t capacity) {
   size_t length = 0;
-  append(out, capacity, &length, "'");
-  for (const char* p = text; *p != '\0'; ++p) {
-    if (*p == '\'') {
-      append(out, capacity, &length, "'\\''");
-    } else {
-      const char one[2] = {*p, '\0'};
-      append(out, capacity, &length, one);
-    }
-  }
-  append(out, capacity, &length, "'");
+  append_quoted(out, capacity, &length, text);
   terminate(out, capacity, length);
   return length;
 }
@@ -233,13 +248,18 @@ int ableton_running() {
 
 int build_probe_command(const char* executable_path, uid_t uid, char* out, size_t capacity) {
   char pattern[kCommandCapacity];
-  char quoted[kCommandCapacity];
-  if (probe_pattern(executable_path, pattern, sizeof pattern) >= sizeof pattern ||
-      shell_quote(pattern, quoted, sizeof quoted) >= sizeof quoted) {
+  if (probe_pattern(executable_path, pattern, sizeof pattern) >= sizeof pattern) {
     return fits(-1, out, capacity);
   }
-  return fits(snprintf(out, capacity, kProbeFormat, static_cast<unsigned>(uid), quoted), out,
-              capacity);
+  char uid_text[16];
+  snprintf(uid_text, sizeof uid_text, "%u", static_cast<unsigned>(uid));
+  size_t length = 0;
+  append(out, capacity, &length, kPgrepAsUser);
+  append(out, capacity, &length, uid_text);
+  append(out, capacity, &length, " -f -- ");
+  append_quoted(out, capacity, &length, pattern);
+  append(out, capacity, &length, " >/dev/null 2>&1");
+  return finish(out, capacity, length);
 }
 
 int autosave_running(const char* executable_path) {
@@ -251,29 +271,24 @@ int autosave_running(const char* executable_path) {
 }
 
 int build_launch_command(const char* app_path, char* out, size_t capacity) {
-  char quoted[kCommandCapacity];
+  size_t length = 0;
 #ifdef __APPLE__
-  if (shell_quote(app_path, quoted, sizeof quoted) >= sizeof quoted) {
-    return fits(-1, out, capacity);
-  }
-  return fits(snprintf(out, capacity, "/usr/bin/open -g -- %s >/dev/null 2>&1", quoted), out,
-              capacity);
+  append(out, capacity, &length, "/usr/bin/open -g -- ");
+  append_quoted(out, capacity, &length, app_path);
+  append(out, capacity, &length, " >/dev/null 2>&1");
 #else
   // No LaunchServices here: start the bundle's executable in a session of its
   // own (setsid -f forks, so the shell exits 0 at once), out of the watcher's
   // process group: a signal to that group must not take Quillmark with it.
   // The -x test keeps a missing executable a failure, as it is for open.
-  char executable[kCommandCapacity];
-  int n = snprintf(executable, sizeof executable, "%s/Contents/MacOS/Quillmark", app_path);
-  if (!fits(n, executable, sizeof executable) ||
-      shell_quote(executable, quoted, sizeof quoted) >= sizeof quoted) {
-    return fits(-1, out, capacity);
-  }
-  return fits(
-      snprintf(out, capacity, "[ -x %s ] && /usr/bin/setsid -f -- %s </dev/null >/dev/null 2>&1",
-               quoted, quoted),
-      out, capacity);
+  const char executable[] = "/Contents/MacOS/Quillmark";
+  append(out, capacity, &length, "[ -x ");
+  append_quoted(out, capacity, &length, app_path, executable);
+  append(out, capacity, &length, " ] && /usr/bin/setsid -f -- ");
+  append_quoted(out, capacity, &length, app_path, executable);
+  append(out, capacity, &length, " </dev/null >/dev/null 2>&1");
 #endif
+  return finish(out, capacity, length);
 }
 
 int launch_autosave(const char* app_path) {
