@@ -45,9 +45,11 @@ nap() { read -r -t "$1" -u 3 _ || true; }
 # The commands of one pass (see watcher.cpp). The bare probe looks for a path
 # of the same length that nothing carries, so it does the same work and, like
 # the watcher's, finds nothing.
-live_probe="/usr/bin/pgrep -A -x 'Live' >/dev/null 2>&1 || /usr/bin/pgrep -A -f '/Ableton Live.*\\.app/Contents/MacOS/Live' >/dev/null 2>&1"
-pattern=$(printf '%s' "$work/Nothing.app/Contents/MacOS/Quillmark" | sed 's/[].[(){}*+?^$|\\]/\\&/g')
-app_probe="pgrep -A -f '$pattern' >/dev/null 2>&1"
+uid=$(id -u)
+pgrep="LC_ALL=C.UTF-8 /usr/bin/pgrep -A -U $uid"
+live_probe="$pgrep -x 'Live' >/dev/null 2>&1 || $pgrep -f '/Ableton Live.*\\.app/Contents/MacOS/Liv[e]' >/dev/null 2>&1"
+pattern=$(printf '%s' "$work/Nothing.app/Contents/MacOS/Quillmark" | sed 's/[].[(){}*+?^$|\\]/\\&/g; s/k$/[k]/')
+app_probe="$pgrep -f -- '$pattern' >/dev/null 2>&1"
 
 HOME="$work/home" "$macos/QuillmarkWatcher" &
 watcher_pid=$!
