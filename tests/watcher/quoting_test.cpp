@@ -176,29 +176,6 @@ TEST(Commands, TextsAreExact) {
 #endif
 }
 
-// The probe pattern matches exactly the texts the escaped path matches, and
-// never its own text (what another watcher's probe shell carries).
-TEST(ProbePattern, MatchesThePathButNotItself) {
-  for (const std::string& text : kHostile) {
-    std::string pattern(probe_pattern(text.c_str(), nullptr, 0) + 1, '\0');
-    probe_pattern(text.c_str(), pattern.data(), pattern.size());
-    pattern.pop_back();
-    EXPECT_TRUE(ere_matches(pattern, "/bin/sh " + text + " --flag")) << text;
-    bool has_letter = text.find_first_of(
-                          "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
-                          "0123456789") != std::string::npos;
-    if (has_letter) {
-      EXPECT_FALSE(ere_matches(pattern, "sh -c pgrep -f -- " + pattern)) << text;
-    }
-  }
-  for (const auto& [path, other] : kLookAlikes) {
-    std::string pattern(probe_pattern(path.c_str(), nullptr, 0) + 1, '\0');
-    probe_pattern(path.c_str(), pattern.data(), pattern.size());
-    pattern.pop_back();
-    EXPECT_FALSE(ere_matches(pattern, other)) << path;
-  }
-}
-
 // Grows a path made of `unit` until its command no longer fits: the refusal
 // must come only when the next unit's expansion (at most 8 bytes, a quote
 // written twice) would pass the 4095th byte, and must leave no cut command.
