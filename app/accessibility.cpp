@@ -28,12 +28,16 @@ void AppDelegate::promptForAccessibilityAccess() {
 }
 
 void AppDelegate::openAccessibilitySettings() {
-  platform_.workspace.openURL(std::string(kAccessibilitySettingsURL));
+  platform_.workspace.openURL(std::string(platform_.desktop.words().permissionSettingsURL));
   setLastStatusMessage({});
   refreshMenu();
 }
 
 void AppDelegate::requestAccessibilityOnFirstLaunchIfNeeded() {
+  // A desktop without a permission to grant has nothing to ask for.
+  if (!platform_.desktop.asksForPermissionAtFirstLaunch()) {
+    return;
+  }
   if (hasAccessibilityAccess()) {
     return;
   }

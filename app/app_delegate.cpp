@@ -48,7 +48,10 @@ void AppDelegate::loadSettings() {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
-  installLaunchAgentIfNeeded();
+  // The desktop's own way to start the watcher at login, or the launchd agent.
+  if (!platform_.desktop.installWatcherAgent()) {
+    installLaunchAgentIfNeeded();
+  }
   buildMenuBar();
   setHasSeenAbletonRunning(isAbletonRunning());
   configureAutosaveTimer();
@@ -79,7 +82,8 @@ void AppDelegate::logMessage(std::string_view message) {
   line.reserve(message.size() + 24);
   line.append("[").append(timestamp).append("] ").append(message).append("\n");
 
-  const std::string path = platform_.system.homeDirectory() + "/" + std::string(kLogPathInHome);
+  const std::string path = platform_.desktop.applicationLogPath().value_or(
+      platform_.system.homeDirectory() + "/" + std::string(kLogPathInHome));
   // A lost line is accepted: the log must never disturb the caller.
   if (files::exists(path)) {
     files::appendToExisting(path, line);

@@ -29,8 +29,8 @@ inline constexpr std::string_view kLogPathInHome = "Library/Logs/Quillmark.log";
 
 // Where "Report a Problem" takes the user.
 inline constexpr std::string_view kSupportURL = "https://github.com/vellum/quillmark/issues/new";
-inline constexpr std::string_view kAccessibilitySettingsURL =
-    "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
+// System Settings at its Accessibility pane.
+inline constexpr std::string_view kAccessibilitySettingsURL = DesktopWords{}.permissionSettingsURL;
 
 inline constexpr std::int64_t kDefaultIntervalSeconds = 600;
 inline constexpr std::array<std::int64_t, 6> kIntervalChoices = {10, 180, 300, 600, 900, 1800};
@@ -178,6 +178,8 @@ class AppDelegate {
                                   const RunningApplicationRef& other);
   RunningApplicationRef runningAbleton();
   bool isAbletonRunning();
+  // Whether the application has the focus now.
+  bool isFrontmost(const RunningApplicationRef& application);
 
   // Accessibility permission
   void promptForAccessibilityAccess();

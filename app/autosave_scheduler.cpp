@@ -33,9 +33,7 @@ void AppDelegate::configureAutosaveTimer() {
   setNextAutosaveAt(std::nullopt);
 
   if (!autosaveConditionsHold()) {
-    logMessage(
-        "Autosave timer not started: app is disabled, Ableton is missing, or Accessibility is "
-        "missing.");
+    logMessage(platform_.desktop.words().autosaveNotStartedMessage);
     stopCountdownTimer();
     return;
   }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qm {
@@ -300,6 +301,50 @@ class System {
   virtual std::string shortTimeString(Date date) = 0;
 };
 
+// ---------------------------------------------------------------------------
+// What differs between desktops
+
+// The words of the texts that name the permission and the save shortcut.
+// The defaults are the macOS words.
+struct DesktopWords {
+  // The permission line, the tooltip and the status line.
+  std::string_view permissionGranted = "Accessibility granted";
+  std::string_view permissionMissing = "Accessibility missing";
+  std::string_view grantPermission = "Grant Accessibility access";
+  // The menu item shown while the permission is missing, and where it leads.
+  std::string_view openPermissionSettings = "Open Accessibility Settings";
+  std::string_view permissionSettingsURL =
+      "x-apple.systempreferences:com.apple.preference.security?Privacy_Accessibility";
+  // Why a save failed.
+  std::string_view permissionRequiredError = "Accessibility access is required";
+  std::string_view noKeyEventsError = "Could not build Cmd+S events";
+  // The log line of a schedule that cannot start.
+  std::string_view autosaveNotStartedMessage =
+      "Autosave timer not started: app is disabled, Ableton is missing, or Accessibility is "
+      "missing.";
+};
+
+// The desktop's words and habits. This base class is the macOS desktop;
+// another desktop overrides what differs.
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+  virtual const DesktopWords& words() const {
+    static const DesktopWords macOSWords;
+    return macOSWords;
+  }
+  // True where synthesized keys go to whichever window is in front instead
+  // of to a chosen process: they may then be sent only while Live is in front.
+  virtual bool keysReachOnlyTheFrontWindow() const { return false; }
+  // Whether the first launch asks for the permission (system prompt and alert).
+  virtual bool asksForPermissionAtFirstLaunch() const { return true; }
+  // The application log file; none for Library/Logs/Quillmark.log in the home.
+  virtual std::optional<std::string> applicationLogPath() { return std::nullopt; }
+  // Sets the watcher to start at login in the desktop's own way and returns
+  // true; false where the core installs it as a launchd agent instead.
+  virtual bool installWatcherAgent() { return false; }
+};
+
 // Everything the application core may ask of the system.
 struct Platform {
   RunLoop& runLoop;
@@ -311,6 +356,7 @@ struct Platform {
   Alerts& alerts;
   Graphics& graphics;
   System& system;
+  Desktop& desktop;
 };
 
 }  // namespace qm

@@ -8,10 +8,9 @@ namespace qm {
 
 namespace {
 
-constexpr std::string_view kAccessibilityRequiredError = "Accessibility access is required";
 constexpr std::string_view kAbletonNotRunningError = "Ableton Live is not running";
 constexpr std::string_view kNoEventSourceError = "Could not create keyboard event source";
-constexpr std::string_view kNoEventsError = "Could not build Cmd+S events";
+constexpr std::string_view kNotInFrontError = "Ableton Live could not be brought to the front";
 constexpr std::string_view kSaveFailedMessage = "Save failed";
 
 }  // namespace
@@ -34,8 +33,9 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
     return false;
   };
 
+  const DesktopWords& words = platform_.desktop.words();
   if (!hasAccessibilityAccess()) {
-    return fail(kAccessibilityRequiredError);
+    return fail(words.permissionRequiredError);
   }
   const RunningApplicationRef live = runningAbleton();
   if (!live) {
@@ -47,6 +47,14 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
   live->activateWithOptions(kApplicationActivateAllWindows);
   // Give Live time to come forward before it receives the keys.
   platform_.runLoop.sleepMicroseconds(kActivationSettleMicroseconds);
+
+  // Where keys go to the window in front, Live in the background would hand
+  // Ctrl+S to another program.
+  if (platform_.desktop.keysReachOnlyTheFrontWindow() && !isFrontmost(live)) {
+    fail(kNotInFrontError);
+    restoreFocusToUnlessSameAs(previous, live);
+    return false;
+  }
 
   std::unique_ptr<EventSource> source =
       platform_.keyboardEvents.createEventSource(kEventSourceStateCombinedSessionState);
@@ -63,7 +71,7 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
   }
   for (const auto& event : events) {
     if (!event) {
-      fail(kNoEventsError);
+      fail(words.noKeyEventsError);
       for (auto& made : events) {
         made.reset();
       }
@@ -89,6 +97,11 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
 
   restoreFocusToUnlessSameAs(previous, live);
   return true;
+}
+
+bool AppDelegate::isFrontmost(const RunningApplicationRef& application) {
+  const RunningApplicationRef frontmost = platform_.workspace.frontmostApplication();
+  return frontmost && frontmost->processIdentifier() == application->processIdentifier();
 }
 
 void AppDelegate::restoreFocusToUnlessSameAs(const RunningApplicationRef& application,

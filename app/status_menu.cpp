@@ -27,6 +27,7 @@ std::string concat(std::initializer_list<std::string_view> parts) {
 
 void AppDelegate::buildMenuBar() {
   StatusBar& bar = platform_.statusBar;
+  const DesktopWords& words = platform_.desktop.words();
   setStatusItem(bar.statusItemWithLength(kVariableStatusItemLength));
   statusItem()->setImage(menuBarIconImage());
   statusItem()->setToolTip("Quillmark");
@@ -80,7 +81,7 @@ void AppDelegate::buildMenuBar() {
   menu->addItem(toggleAutosaveItem());
   setSaveNowItem(bar.createMenuItem("Save Now", action(&AppDelegate::saveNow), ""));
   menu->addItem(saveNowItem());
-  setAccessibilityItem(bar.createMenuItem("Open Accessibility Settings",
+  setAccessibilityItem(bar.createMenuItem(std::string(words.openPermissionSettings),
                                           action(&AppDelegate::openAccessibilitySettings), ""));
   menu->addItem(accessibilityItem());
   menu->addItem(bar.separatorItem());
@@ -92,6 +93,7 @@ void AppDelegate::buildMenuBar() {
 }
 
 void AppDelegate::refreshMenu() {
+  const DesktopWords& words = platform_.desktop.words();
   const bool running = isAbletonRunning();
   const bool trusted = hasAccessibilityAccess();
   // Read before the animation may be stopped below.
@@ -120,7 +122,7 @@ void AppDelegate::refreshMenu() {
   } else if (!message.empty()) {
     statusLine = message;
   } else if (!trusted) {
-    statusLine = concat({kCross, "Grant Accessibility access"});
+    statusLine = concat({kCross, words.grantPermission});
   } else if (autosaveEnabled()) {
     statusLine = concat({kCheck, "Autosave every ", intervalStatusText()});
   } else {
@@ -130,8 +132,8 @@ void AppDelegate::refreshMenu() {
 
   abletonStatusItem()->setTitle(running ? concat({kCheck, "Ableton connected"})
                                         : concat({symbol, " Ableton waiting"}));
-  accessibilityStatusItem()->setTitle(trusted ? concat({kCheck, "Accessibility granted"})
-                                              : concat({kCross, "Accessibility missing"}));
+  accessibilityStatusItem()->setTitle(trusted ? concat({kCheck, words.permissionGranted})
+                                              : concat({kCross, words.permissionMissing}));
   autosaveStatusItem()->setTitle(
       autosaveEnabled() ? concat({kCheck, "Autosave on", kDot, "every ", intervalStatusText()})
                         : concat({kCross, "Autosave off"}));
@@ -142,7 +144,7 @@ void AppDelegate::refreshMenu() {
   statusItem()->setToolTip(concat({
       running ? "Ableton connected" : "Ableton not connected",
       " | ",
-      trusted ? "Accessibility granted" : "Accessibility missing",
+      trusted ? words.permissionGranted : words.permissionMissing,
       " | ",
       autosaveEnabled() ? "Autosave on" : "Autosave off",
       countdownActive ? " | Next save " : "",

@@ -47,8 +47,10 @@ int main(int argc, const char* argv[]) {
     const auto alerts = qm::macos::makeAlerts();
     const auto graphics = qm::macos::makeGraphics();
     const auto system = qm::macos::makeSystem();
+    // The core's defaults are the macOS words and habits.
+    qm::Desktop desktop;
     qm::Platform platform{*runLoop,   *workspace, *accessibility, *keyboardEvents, *preferences,
-                          *statusBar, *alerts,    *graphics,      *system};
+                          *statusBar, *alerts,    *graphics,      *system,         desktop};
 
     // Lives for the whole run: the status item, the menu and every timer
     // call back into it.

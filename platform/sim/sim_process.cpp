@@ -76,7 +76,7 @@ class SimEventSource final : public EventSource {
 
 Process::Process(World& world)
     : world_(world),
-      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this},
+      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, desktop_},
       pid_(world.startApplication(kBundleIdentifier, "Quillmark")) {}
 
 Process::~Process() {

@@ -119,6 +119,8 @@ class Process final : private RunLoop,
   RunningApplicationRef applicationRef(int pid);
 
   World& world_;
+  // The simulated desktop is a macOS one.
+  Desktop desktop_;
   Platform platform_;
   int pid_;
   std::optional<Date> terminatedAt_;
