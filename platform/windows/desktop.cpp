@@ -1,0 +1,74 @@
+// Windows' words and habits: keys go to the window in front, there is no
+// permission to ask for, and the log lives under the local application data.
+// windows.h comes first: the other Win32 headers build on it.
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "windows_platform.h"
+
+namespace qm::windows {
+namespace {
+
+// Windows blocks input only to a program that runs with more rights, so the
+// texts speak of keyboard access and Live run as administrator.
+constexpr DesktopWords kWindowsWords{
+    .permissionGranted = "Keyboard access granted",
+    .permissionMissing = "Keyboard access blocked",
+    .grantPermission = "Start Live without administrator rights",
+    .openPermissionSettings = "About Keyboard Access",
+    .permissionSettingsURL = "https://github.com/vellum/quillmark#keyboard-access-on-windows",
+    .permissionRequiredError = "Keyboard access is blocked: Ableton Live runs as administrator",
+    .noKeyEventsError = "Could not build Ctrl+S events",
+    .autosaveNotStartedMessage =
+        "Autosave timer not started: app is disabled, Ableton is missing, or keyboard access is "
+        "blocked.",
+};
+
+class Win32Desktop final : public Desktop {
+ public:
+  explicit Win32Desktop(std::optional<std::string> logPath) : logPath_(std::move(logPath)) {}
+
+  const DesktopWords& words() const override { return kWindowsWords; }
+  bool keysReachOnlyTheFrontWindow() const override { return true; }
+  bool asksForPermissionAtFirstLaunch() const override { return false; }
+  std::optional<std::string> applicationLogPath() override { return logPath_; }
+  // The watcher does not run on Windows yet; there is nothing to start.
+  bool installWatcherAgent() override { return true; }
+
+ private:
+  std::optional<std::string> logPath_;
+};
+
+}  // namespace
+
+std::optional<std::string> localApplicationDataFolder() {
+  PWSTR path = nullptr;
+  std::optional<std::string> folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &path))) {
+    folder = narrow(path) + "\\Quillmark";
+  }
+  CoTaskMemFree(path);
+  return folder;
+}
+
+std::unique_ptr<Desktop> makeDesktop() {
+  const std::optional<std::string> folder = localApplicationDataFolder();
+  std::optional<std::string> logPath;
+  if (folder) {
+    // Windows programs make their own folders; the log would otherwise
+    // never appear.
+    const std::wstring logs = widen(*folder + "\\Logs");
+    CreateDirectoryW(widen(*folder).c_str(), nullptr);
+    CreateDirectoryW(logs.c_str(), nullptr);
+    logPath = *folder + "\\Logs\\Quillmark.log";
+  }
+  return std::make_unique<Win32Desktop>(std::move(logPath));
+}
+
+}  // namespace qm::windows

@@ -1,0 +1,140 @@
+// Process facts and actions over the Win32 process, shell folder and
+// locale functions.
+// windows.h comes first: the other Win32 headers build on it.
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "windows_platform.h"
+
+namespace qm::windows {
+namespace {
+
+std::optional<std::string> knownFolder(REFKNOWNFOLDERID id) {
+  PWSTR path = nullptr;
+  std::optional<std::string> folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path))) {
+    folder = narrow(path);
+  }
+  CoTaskMemFree(path);
+  return folder;
+}
+
+// One argument as CommandLineToArgvW reads it back: quoted when it holds
+// blanks or quotes, with the backslashes before a quote doubled.
+std::wstring quotedArgument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+    return argument;
+  }
+  std::wstring quoted = L"\"";
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  quoted += L'"';
+  return quoted;
+}
+
+class Win32System final : public System {
+ public:
+  [[noreturn]] void terminate() override {
+    // The exit handlers take the tray icon away.
+    std::exit(EXIT_SUCCESS);
+  }
+
+  std::string mainExecutablePath() override {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD length =
+          GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+      if (length == 0) {
+        return {};
+      }
+      if (length < path.size()) {
+        path.resize(length);
+        return narrow(path);
+      }
+      path.resize(path.size() * 2);
+    }
+  }
+
+  std::string homeDirectory() override { return knownFolder(FOLDERID_Profile).value_or(""); }
+
+  // Quillmark's own folder under the local application data, the Windows
+  // counterpart of ~/Library.
+  std::optional<std::string> userLibraryDirectory() override {
+    return localApplicationDataFolder();
+  }
+
+  // Windows has no numeric user id; the desktop session's number serves
+  // where one is needed.
+  std::uint32_t userId() override {
+    DWORD session = 0;
+    ProcessIdToSessionId(GetCurrentProcessId(), &session);
+    return session;
+  }
+
+  int runTaskAndWait(const std::string& launchPath,
+                     const std::vector<std::string>& arguments) override {
+    const std::wstring program = widen(launchPath);
+    std::wstring commandLine = quotedArgument(program);
+    for (const std::string& argument : arguments) {
+      commandLine += L' ';
+      commandLine += quotedArgument(widen(argument));
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
+                        CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
+      throw std::runtime_error("cannot run " + launchPath + ": error " +
+                               std::to_string(GetLastError()));
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD status = 0;
+    GetExitCodeProcess(process.hProcess, &status);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(status);
+  }
+
+  std::string shortTimeString(Date date) override {
+    // Seconds since 1970 to the 100 ns steps since 1601 of a FILETIME.
+    const auto ticks = static_cast<std::uint64_t>(date * 1e7) + 116444736000000000ULL;
+    const FILETIME utc{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+    SYSTEMTIME universal{};
+    SYSTEMTIME local{};
+    if (!FileTimeToSystemTime(&utc, &universal) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
+      return {};
+    }
+    wchar_t text[64] = L"";
+    if (GetTimeFormatEx(LOCALE_NAME_USER_DEFAULT, TIME_NOSECONDS, &local, nullptr, text, 64) == 0) {
+      return {};
+    }
+    return narrow(text);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<System> makeSystem() {
+  return std::make_unique<Win32System>();
+}
+
+}  // namespace qm::windows

@@ -1,0 +1,110 @@
+// The Win32 implementations of the ports, one factory per concern, and the
+// few hooks the Windows pieces share among themselves and with their tests.
+// Each object must live as long as the application delegate that uses it.
+#pragma once
+
+#include <windows.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform.h"
+
+namespace qm::windows {
+
+// The run loop also tells the other pieces when a modal loop (a message box,
+// the tray menu) runs: delayed calls wait meanwhile, as in AppKit's default
+// mode.
+class WinRunLoop : public RunLoop {
+ public:
+  virtual void beginModal() = 0;
+  virtual void endModal() = 0;
+  // The message loop of the application; returns when WM_QUIT arrives.
+  virtual int run() = 0;
+};
+
+std::unique_ptr<WinRunLoop> makeRunLoop();
+std::unique_ptr<Workspace> makeWorkspace();
+std::unique_ptr<Accessibility> makeAccessibility(Workspace& workspace);
+std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
+std::unique_ptr<Preferences> makePreferences(const std::wstring& registryKey);
+std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop);
+std::unique_ptr<Alerts> makeAlerts(WinRunLoop& runLoop);
+std::unique_ptr<Graphics> makeGraphics();
+std::unique_ptr<System> makeSystem();
+// Makes %LOCALAPPDATA%\Quillmark\Logs when it is missing.
+std::unique_ptr<Desktop> makeDesktop();
+
+// %LOCALAPPDATA%\Quillmark, Quillmark's own folder; none when unknown.
+std::optional<std::string> localApplicationDataFolder();
+
+// Where Quillmark keeps its settings under HKEY_CURRENT_USER.
+inline constexpr wchar_t kPreferencesKey[] = L"Software\\Vellum\\Quillmark";
+
+// Whether an executable file name is Live's: "Ableton Live <anything>.exe",
+// in any case.
+bool isLiveExecutableName(std::wstring_view name);
+
+// Live's window: its visible top-level window that no other window owns;
+// null when it has none.
+HWND mainWindowOfProcess(DWORD pid);
+
+// Whether keys sent by a process at integrity level `ours` reach one at
+// `theirs`: Windows blocks input to a process of a higher level. An unknown
+// level (its token could not be read) counts as higher.
+bool inputReachesIntegrityLevel(DWORD ours, std::optional<DWORD> theirs);
+
+// The tray icon's window and menu, for the adapter tests.
+HWND statusItemWindow(StatusItem& item);
+HMENU statusItemMenu(StatusItem& item);
+// Opens the tray menu at the cursor, as a click on the icon does; returns
+// when it closes.
+void openStatusItemMenu(StatusItem& item);
+
+// The icon as the canvas drew it: how much of each pixel is covered, top
+// row first. The tray tints it when it makes the icon.
+class Win32Image final : public Image {
+ public:
+  Win32Image(Size size, bool isTemplate, int width, int height, std::vector<std::uint8_t> coverage)
+      : size_(size),
+        template_(isTemplate),
+        width_(width),
+        height_(height),
+        coverage_(std::move(coverage)) {}
+
+  Size size() const override { return size_; }
+  bool isTemplate() const override { return template_; }
+  int width() const { return width_; }
+  int height() const { return height_; }
+  const std::vector<std::uint8_t>& coverage() const { return coverage_; }
+
+ private:
+  Size size_;
+  bool template_;
+  int width_;
+  int height_;
+  std::vector<std::uint8_t> coverage_;
+};
+
+// The icon's side in pixels at the system's DPI (16 at 100 %).
+int trayIconPixels();
+
+// An image as 32-bit BGRA pixels with straight alpha, top row first.
+struct IconPixels {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+};
+// The pixels the tray gets for the image, tinted for a dark or light taskbar.
+IconPixels iconPixels(Image& image, bool lightTaskbar);
+// True when the taskbar uses the light theme (so the icon is drawn dark).
+bool taskbarIsLight();
+
+// UTF-8 (the ports' text) to UTF-16 and back; invalid input gives "".
+std::wstring widen(const std::string& text);
+std::string narrow(const std::wstring& text);
+
+}  // namespace qm::windows
