@@ -1,0 +1,227 @@
+// The Win32 ports one by one: registry preferences, Live among the running
+// processes and its window, keys sent only to the window in front, the
+// integrity rule of the permission, and the Windows desktop's facts.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app_delegate.h"
+#include "windows_test_support.h"
+
+namespace qm::windows::test {
+namespace {
+
+constexpr wchar_t kTestPreferencesKey[] = L"Software\\Vellum\\QuillmarkPreferencesTest";
+
+class RegistryPreferencesTest : public ::testing::Test {
+ protected:
+  RegistryPreferencesTest() { RegDeleteTreeW(HKEY_CURRENT_USER, kTestPreferencesKey); }
+  ~RegistryPreferencesTest() override { RegDeleteTreeW(HKEY_CURRENT_USER, kTestPreferencesKey); }
+
+  void setRaw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kTestPreferencesKey, name, type, data, size),
+              ERROR_SUCCESS);
+  }
+  void setText(const wchar_t* name, const std::wstring& text) {
+    setRaw(name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+  }
+
+  std::unique_ptr<Preferences> preferences = makePreferences(kTestPreferencesKey);
+};
+
+TEST_F(RegistryPreferencesTest, WrittenValuesReadBackAndAbsentOnesReadAsNothing) {
+  EXPECT_FALSE(preferences->hasObjectForKey("autosave.interval.seconds"));
+  EXPECT_EQ(preferences->integerForKey("autosave.interval.seconds"), 0);
+  EXPECT_FALSE(preferences->boolForKey("autosave.enabled"));
+
+  preferences->setInteger(std::numeric_limits<std::int64_t>::min(), "autosave.interval.seconds");
+  EXPECT_EQ(preferences->integerForKey("autosave.interval.seconds"),
+            std::numeric_limits<std::int64_t>::min());
+  preferences->setBool(true, "autosave.enabled");
+  EXPECT_TRUE(preferences->hasObjectForKey("autosave.enabled"));
+  EXPECT_TRUE(preferences->boolForKey("autosave.enabled"));
+  preferences->setBool(false, "autosave.enabled");
+  EXPECT_TRUE(preferences->hasObjectForKey("autosave.enabled"));
+  EXPECT_FALSE(preferences->boolForKey("autosave.enabled"));
+
+  preferences->removeObjectForKey("autosave.enabled");
+  EXPECT_FALSE(preferences->hasObjectForKey("autosave.enabled"));
+  preferences->removeObjectForKey("autosave.enabled");  // absent: nothing happens
+}
+
+TEST_F(RegistryPreferencesTest, HandEditedValuesReadLikeMacOSDefaults) {
+  const DWORD dword = 900;
+  setRaw(L"dword", REG_DWORD, &dword, sizeof dword);
+  EXPECT_EQ(preferences->integerForKey("dword"), 900);
+  EXPECT_TRUE(preferences->boolForKey("dword"));
+
+  const std::uint64_t qword = 0xFFFFFFFFFFFFFFF6ULL;  // -10 in two's complement
+  setRaw(L"qword", REG_QWORD, &qword, sizeof qword);
+  EXPECT_EQ(preferences->integerForKey("qword"), -10);
+
+  const struct {
+    const wchar_t* text;
+    std::int64_t integer;
+    bool flag;
+  } texts[] = {
+      {L"  42 minutes", 42, true},
+      {L"-7", -7, true},
+      {L"YES", 0, true},
+      {L"true", 0, true},
+      {L"no", 0, false},
+      {L"0", 0, false},
+      {L"", 0, false},
+      {L"99999999999999999999", std::numeric_limits<std::int64_t>::max(), true},
+      {L"-99999999999999999999", std::numeric_limits<std::int64_t>::min(), true},
+  };
+  for (const auto& entry : texts) {
+    setText(L"text", entry.text);
+    EXPECT_EQ(preferences->integerForKey("text"), entry.integer) << narrow(entry.text);
+    EXPECT_EQ(preferences->boolForKey("text"), entry.flag) << narrow(entry.text);
+    EXPECT_TRUE(preferences->hasObjectForKey("text"));
+  }
+
+  // A binary value is there but reads as nothing.
+  const unsigned char bytes[] = {1, 2, 3};
+  setRaw(L"binary", REG_BINARY, bytes, sizeof bytes);
+  EXPECT_TRUE(preferences->hasObjectForKey("binary"));
+  EXPECT_EQ(preferences->integerForKey("binary"), 0);
+  EXPECT_FALSE(preferences->boolForKey("binary"));
+}
+
+TEST(LiveLookupTest, LiveIsAnyAbletonLiveExecutableInAnyCase) {
+  EXPECT_TRUE(isLiveExecutableName(L"Ableton Live 12 Suite.exe"));
+  EXPECT_TRUE(isLiveExecutableName(L"Ableton Live 11 Lite.exe"));
+  EXPECT_TRUE(isLiveExecutableName(L"ABLETON LIVE 10 STANDARD.EXE"));
+  EXPECT_FALSE(isLiveExecutableName(L"Ableton Live .exe"));
+  EXPECT_FALSE(isLiveExecutableName(L"Ableton Live 12 Suite.exe.bak"));
+  EXPECT_FALSE(isLiveExecutableName(L"Ableton Index.exe"));
+  EXPECT_FALSE(isLiveExecutableName(L"My Ableton Live 12.exe"));
+}
+
+TEST(IntegrityTest, KeysReachOnlyAProcessAtTheSameOrALowerLevel) {
+  EXPECT_TRUE(
+      inputReachesIntegrityLevel(SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_MEDIUM_RID));
+  EXPECT_TRUE(
+      inputReachesIntegrityLevel(SECURITY_MANDATORY_HIGH_RID, SECURITY_MANDATORY_MEDIUM_RID));
+  EXPECT_TRUE(
+      inputReachesIntegrityLevel(SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_LOW_RID));
+  // Live run as administrator while Quillmark is not.
+  EXPECT_FALSE(
+      inputReachesIntegrityLevel(SECURITY_MANDATORY_MEDIUM_RID, SECURITY_MANDATORY_HIGH_RID));
+  EXPECT_FALSE(
+      inputReachesIntegrityLevel(SECURITY_MANDATORY_HIGH_RID, SECURITY_MANDATORY_SYSTEM_RID));
+  // A level that cannot be read is taken for a higher one.
+  EXPECT_FALSE(inputReachesIntegrityLevel(SECURITY_MANDATORY_SYSTEM_RID, std::nullopt));
+}
+
+class StandInLiveTest : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  std::unique_ptr<Workspace> workspace = makeWorkspace();
+};
+
+TEST_F(StandInLiveTest, LiveIsFoundRestoredBroughtForwardAndGrantedAtTheSameLevel) {
+  const auto accessibility = makeAccessibility(*workspace);
+  EXPECT_TRUE(workspace->runningApplicationsWithBundleIdentifier("com.ableton.live").empty());
+  EXPECT_TRUE(accessibility->isProcessTrustedWithOptions(false));  // no Live: nothing blocks
+
+  ChildProcess live(widen(QM_STAND_IN_LIVE_EXE),
+                    {(folder.path() / "live.txt").wstring(), L"--minimized"});
+  const HWND window = live.waitForWindow();
+  ASSERT_NE(window, nullptr);
+  const auto found = workspace->runningApplicationsWithBundleIdentifier("com.ableton.live");
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0]->processIdentifier(), static_cast<int>(live.pid()));
+  EXPECT_TRUE(workspace->runningApplicationsWithBundleIdentifier("com.example.other").empty());
+  EXPECT_TRUE(accessibility->isProcessTrustedWithOptions(false));
+
+  ASSERT_TRUE(waitUntil([&] { return IsIconic(window) != FALSE; }, 5));
+  EXPECT_TRUE(found[0]->unhide());
+  EXPECT_FALSE(IsIconic(window));
+  EXPECT_TRUE(found[0]->activateWithOptions(kApplicationActivateAllWindows));
+  EXPECT_EQ(GetForegroundWindow(), window);
+  const RunningApplicationRef front = workspace->frontmostApplication();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->processIdentifier(), static_cast<int>(live.pid()));
+}
+
+TEST_F(StandInLiveTest, KeysGoOnlyToTheProcessWhoseWindowIsInFront) {
+  const auto status = folder.path() / "behind.txt";
+  const auto frontStatus = folder.path() / "front.txt";
+  ChildProcess behind(widen(QM_STAND_IN_LIVE_EXE), {status.wstring()});
+  const HWND behindWindow = behind.waitForWindow();
+  ChildProcess front(widen(QM_STAND_IN_LIVE_EXE), {frontStatus.wstring()});
+  const HWND frontWindow = front.waitForWindow();
+  ASSERT_NE(behindWindow, nullptr);
+  ASSERT_NE(frontWindow, nullptr);
+  SetForegroundWindow(frontWindow);
+  ASSERT_TRUE(waitUntil([&] { return GetForegroundWindow() == frontWindow; }, 5));
+  // The window system settles the activation as the save path lets it.
+  Sleep(500);
+
+  const auto keyboard = makeKeyboardEvents();
+  const auto post = [&](DWORD pid) {
+    auto source = keyboard->createEventSource(kEventSourceStateCombinedSessionState);
+    ASSERT_TRUE(source);
+    for (const KeyStroke& stroke : kSaveKeyStrokes) {
+      auto event = source->createKeyboardEvent(stroke.virtualKey, stroke.keyDown);
+      ASSERT_TRUE(event);
+      event->setFlags(kEventFlagMaskCommand);
+      event->postToPid(static_cast<int>(pid));
+    }
+  };
+  // Unknown keys cannot be made.
+  EXPECT_FALSE(keyboard->createEventSource(0)->createKeyboardEvent(36, true));
+
+  post(behind.pid());
+  Sleep(300);
+  EXPECT_EQ(readCounts(status).saves, 0);
+  EXPECT_EQ(readCounts(frontStatus).keys, 0);
+
+  post(front.pid());
+  EXPECT_TRUE(waitUntil([&] { return readCounts(frontStatus).saves == 1; }, 5))
+      << "keys " << readCounts(frontStatus).keys << ", front "
+      << (GetForegroundWindow() == frontWindow);
+  EXPECT_EQ(readCounts(status).saves, 0);
+}
+
+TEST(WindowsDesktopTest, WordsFactsAndTheLogUnderLocalApplicationData) {
+  const auto desktop = makeDesktop();
+  EXPECT_TRUE(desktop->keysReachOnlyTheFrontWindow());
+  EXPECT_FALSE(desktop->asksForPermissionAtFirstLaunch());
+  EXPECT_EQ(desktop->words().noKeyEventsError, "Could not build Ctrl+S events");
+  EXPECT_EQ(desktop->words().permissionGranted, "Keyboard access granted");
+  const std::optional<std::string> log = desktop->applicationLogPath();
+  ASSERT_TRUE(log);
+  EXPECT_TRUE(log->ends_with("\\Quillmark\\Logs\\Quillmark.log")) << *log;
+  EXPECT_EQ(*log, localApplicationDataFolder().value() + "\\Logs\\Quillmark.log");
+  EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(widen(*log)).parent_path()));
+  // The watcher's agent step is the desktop's own and does nothing yet.
+  EXPECT_TRUE(desktop->installWatcherAgent());
+}
+
+TEST(WindowsSystemTest, ProcessFactsAndTasks) {
+  const auto system = makeSystem();
+  EXPECT_TRUE(system->mainExecutablePath().ends_with("windows_platform_tests.exe"))
+      << system->mainExecutablePath();
+  EXPECT_EQ(system->userLibraryDirectory(), localApplicationDataFolder());
+  EXPECT_FALSE(system->homeDirectory().empty());
+  // 2025-03-02 09:05:03 UTC, in the user's short style: hours and minutes.
+  const std::string time = system->shortTimeString(1740906303.0);
+  EXPECT_NE(time.find_first_of("0123456789"), std::string::npos) << time;
+  EXPECT_EQ(time.find("03", time.rfind(':') + 1), std::string::npos) << "no seconds: " << time;
+
+  wchar_t folder[MAX_PATH] = L"";
+  GetSystemDirectoryW(folder, MAX_PATH);
+  const std::string cmd = narrow(folder) + "\\cmd.exe";
+  EXPECT_EQ(system->runTaskAndWait(cmd, {"/c", "exit 3"}), 3);
+  EXPECT_THROW(system->runTaskAndWait(cmd + ".missing", {}), std::runtime_error);
+}
+
+}  // namespace
+}  // namespace qm::windows::test

@@ -1,0 +1,144 @@
+// The run loop over real Win32 timers: the repeating timer's grid, a late
+// timer after the main thread was blocked, and timers that keep firing
+// inside a message box and the tray menu while delayed calls wait.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <memory>
+#include <vector>
+
+#include "windows_test_support.h"
+
+namespace qm::windows::test {
+namespace {
+
+// Dispatches this thread's messages for `seconds`.
+void pumpFor(double seconds) {
+  waitUntil([] { return false; }, seconds);
+}
+
+class RunLoopTest : public ::testing::Test {
+ protected:
+  std::unique_ptr<WinRunLoop> loop = makeRunLoop();
+};
+
+TEST_F(RunLoopTest, RepeatingTimerFiresOnePeriodAfterCreationThenOnItsGrid) {
+  std::vector<Date> fired;
+  const Date created = loop->now();
+  TimerRef timer = loop->scheduleRepeatingTimer(0.2, [&] { fired.push_back(loop->now()); });
+  pumpFor(1.1);
+  timer->invalidate();
+  EXPECT_FALSE(timer->isValid());
+  ASSERT_GE(fired.size(), 4u);
+  ASSERT_LE(fired.size(), 5u);
+  for (std::size_t i = 0; i < fired.size(); ++i) {
+    // Never early, and late by no more than Windows' timer granularity.
+    EXPECT_GE(fired[i] - created, 0.2 * static_cast<double>(i + 1) - 0.002) << i;
+    EXPECT_LE(fired[i] - created, 0.2 * static_cast<double>(i + 1) + 0.08) << i;
+  }
+  const std::size_t count = fired.size();
+  pumpFor(0.3);
+  EXPECT_EQ(fired.size(), count);  // invalidated: nothing more
+}
+
+TEST_F(RunLoopTest, LateTimerFiresOnceAndStaysOnItsGrid) {
+  std::vector<Date> fired;
+  const Date created = loop->now();
+  TimerRef timer = loop->scheduleRepeatingTimer(0.2, [&] { fired.push_back(loop->now()); });
+  // The main thread is blocked past three periods; nothing fires meanwhile.
+  loop->sleepMicroseconds(700000);
+  EXPECT_TRUE(fired.empty());
+  pumpFor(0.5);
+  timer->invalidate();
+  ASSERT_GE(fired.size(), 2u);
+  // One late firing for the three missed, then back on created + k * 0.2.
+  EXPECT_LT(fired[0] - created, 0.79);
+  EXPECT_GE(fired[1] - created, 0.8 - 0.002);
+  EXPECT_LE(fired[1] - created, 0.8 + 0.08);
+}
+
+TEST_F(RunLoopTest, TimersFireInsideAMessageBoxWhileDelayedCallsWait) {
+  auto alerts = makeAlerts(*loop);
+  bool boxOpen = false;
+  bool performedDuringBox = false;
+  bool performed = false;
+  int ticks = 0;
+  loop->performAfterDelay(0.05, [&] {
+    performed = true;
+    performedDuringBox = boxOpen;
+  });
+  TimerRef timer = loop->scheduleRepeatingTimer(0.1, [&] {
+    if (boxOpen && ++ticks == 5) {
+      // Presses the first button of this thread's message box.
+      EnumThreadWindows(
+          GetCurrentThreadId(),
+          [](HWND window, LPARAM) {
+            wchar_t name[16] = L"";
+            GetClassNameW(window, name, 16);
+            if (std::wstring(name) == L"#32770") {
+              PostMessageW(window, WM_COMMAND, IDOK, 0);
+            }
+            return TRUE;
+          },
+          0);
+    }
+  });
+  boxOpen = true;
+  const long pressed = alerts->runModal({"Message", "Informative", {"First", "Second"}});
+  boxOpen = false;
+  EXPECT_EQ(pressed, kAlertFirstButtonReturn);
+  EXPECT_EQ(ticks, 5);
+  EXPECT_FALSE(performed);
+  pumpFor(0.1);
+  EXPECT_TRUE(performed);
+  EXPECT_FALSE(performedDuringBox);
+  timer->invalidate();
+}
+
+TEST_F(RunLoopTest, TimersFireInsideTheTrayMenuWhileDelayedCallsWait) {
+  auto bar = makeStatusBar(*loop);
+  StatusItemRef item = bar->statusItemWithLength(kVariableStatusItemLength);
+  MenuRef menu = bar->createMenu("Quillmark");
+  menu->addItem(bar->createMenuItem(
+      "Save Now", [](MenuItem&) {}, ""));
+  item->setMenu(menu);
+
+  bool menuOpen = false;
+  bool performedDuringMenu = false;
+  bool performed = false;
+  int ticks = 0;
+  loop->performAfterDelay(0.05, [&] {
+    performed = true;
+    performedDuringMenu = menuOpen;
+  });
+  TimerRef timer = loop->scheduleRepeatingTimer(0.1, [&] {
+    if (menuOpen && ++ticks == 5) {
+      EndMenu();
+    }
+  });
+  menuOpen = true;
+  openStatusItemMenu(*item);
+  menuOpen = false;
+  EXPECT_EQ(ticks, 5);
+  EXPECT_FALSE(performed);
+  pumpFor(0.1);
+  EXPECT_TRUE(performed);
+  EXPECT_FALSE(performedDuringMenu);
+  timer->invalidate();
+}
+
+TEST_F(RunLoopTest, CallbacksMayStopTheirOwnTimerAndDelayedCallsRunInOrder) {
+  std::vector<int> order;
+  TimerRef timer;
+  timer = loop->scheduleRepeatingTimer(0.05, [&] {
+    order.push_back(0);
+    timer->invalidate();
+  });
+  loop->performAfterDelay(0.02, [&] { order.push_back(1); });
+  loop->performAfterDelay(0.02, [&] { order.push_back(2); });
+  pumpFor(0.3);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 0}));
+}
+
+}  // namespace
+}  // namespace qm::windows::test

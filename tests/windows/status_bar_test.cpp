@@ -1,0 +1,219 @@
+// The tray menu and icon that the real application core builds on the
+// Win32 ports: the items read back with GetMenuItemInfoW, chosen with
+// WM_COMMAND, and the icon's pixels.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app_delegate.h"
+#include "windows_test_support.h"
+
+namespace qm::windows::test {
+namespace {
+
+constexpr wchar_t kTestPreferencesKey[] = L"Software\\Vellum\\QuillmarkMenuTest";
+
+// Keeps the status item the core makes, so the test can reach its menu.
+class RecordingStatusBar final : public StatusBar {
+ public:
+  explicit RecordingStatusBar(WinRunLoop& loop) : bar_(makeStatusBar(loop)) {}
+  StatusItemRef statusItemWithLength(double length) override {
+    item = bar_->statusItemWithLength(length);
+    return item;
+  }
+  MenuRef createMenu(const std::string& title) override { return bar_->createMenu(title); }
+  MenuItemRef createMenuItem(const std::string& title, MenuAction action,
+                             const std::string& keyEquivalent) override {
+    return bar_->createMenuItem(title, std::move(action), keyEquivalent);
+  }
+  MenuItemRef separatorItem() override { return bar_->separatorItem(); }
+
+  StatusItemRef item;
+
+ private:
+  std::unique_ptr<StatusBar> bar_;
+};
+
+struct MenuRow {
+  std::wstring text;
+  bool separator = false;
+  bool enabled = false;
+  bool checked = false;
+  HMENU submenu = nullptr;
+  UINT id = 0;
+};
+
+std::vector<MenuRow> rowsOf(HMENU menu) {
+  std::vector<MenuRow> rows;
+  for (int i = 0; i < GetMenuItemCount(menu); ++i) {
+    wchar_t text[256] = L"";
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE | MIIM_STATE | MIIM_STRING | MIIM_SUBMENU | MIIM_ID;
+    info.dwTypeData = text;
+    info.cch = 256;
+    EXPECT_TRUE(GetMenuItemInfoW(menu, static_cast<UINT>(i), TRUE, &info));
+    rows.push_back({text, (info.fType & MFT_SEPARATOR) != 0, (info.fState & MFS_DISABLED) == 0,
+                    (info.fState & MFS_CHECKED) != 0, info.hSubMenu, info.wID});
+  }
+  return rows;
+}
+
+std::vector<std::wstring> textsOf(const std::vector<MenuRow>& rows) {
+  std::vector<std::wstring> texts;
+  for (const MenuRow& row : rows) {
+    texts.push_back(row.separator ? L"--" : row.text);
+  }
+  return texts;
+}
+
+class TrayMenuTest : public ::testing::Test {
+ protected:
+  TrayMenuTest() {
+    RegDeleteTreeW(HKEY_CURRENT_USER, kTestPreferencesKey);
+    preferences->setInteger(300, "autosave.interval.seconds");
+  }
+  ~TrayMenuTest() override { RegDeleteTreeW(HKEY_CURRENT_USER, kTestPreferencesKey); }
+
+  std::unique_ptr<WinRunLoop> loop = makeRunLoop();
+  std::unique_ptr<Workspace> workspace = makeWorkspace();
+  std::unique_ptr<Accessibility> accessibility = makeAccessibility(*workspace);
+  std::unique_ptr<KeyboardEvents> keyboardEvents = makeKeyboardEvents();
+  std::unique_ptr<Preferences> preferences = makePreferences(kTestPreferencesKey);
+  RecordingStatusBar statusBar{*loop};
+  std::unique_ptr<Alerts> alerts = makeAlerts(*loop);
+  std::unique_ptr<Graphics> graphics = makeGraphics();
+  std::unique_ptr<System> system = makeSystem();
+  std::unique_ptr<Desktop> desktop = makeDesktop();
+  Platform platform{*loop,     *workspace, *accessibility, *keyboardEvents, *preferences,
+                    statusBar, *alerts,    *graphics,      *system,         *desktop};
+};
+
+TEST_F(TrayMenuTest, TheCoreMenuReadsBackWithWindowsWordsAndItsItemsAnswerWmCommand) {
+  AppDelegate app(platform);
+  app.buildMenuBar();
+  app.refreshMenu();
+  ASSERT_TRUE(statusBar.item);
+  const HMENU menu = statusItemMenu(*statusBar.item);
+  const HWND window = statusItemWindow(*statusBar.item);
+
+  // No Live here: waiting, keyboard access granted (nothing blocks it), so
+  // the permission item is left out of the menu.
+  std::vector<MenuRow> rows = rowsOf(menu);
+  EXPECT_EQ(textsOf(rows),
+            (std::vector<std::wstring>{
+                L"Quillmark", L"◐ Waiting for Ableton Live", L"◐ Ableton waiting",
+                L"✓ Keyboard access granted", L"✓ Autosave on · every 5 min", L"--", L"Interval",
+                L"Pause Autosave", L"Save Now", L"--", L"Report a Problem", L"--", L"&Quit"}));
+  for (int line = 0; line < 5; ++line) {
+    EXPECT_FALSE(rows[line].enabled) << line;
+  }
+  EXPECT_TRUE(rows[6].enabled);
+  EXPECT_TRUE(rows[7].enabled);
+
+  // The interval submenu, with the check on the stored choice.
+  const std::vector<MenuRow> intervals = rowsOf(rows[6].submenu);
+  EXPECT_EQ(textsOf(intervals),
+            (std::vector<std::wstring>{L"10 seconds (test)", L"3 minutes", L"5 minutes",
+                                       L"10 minutes", L"15 minutes", L"30 minutes"}));
+  for (std::size_t i = 0; i < intervals.size(); ++i) {
+    EXPECT_EQ(intervals[i].checked, i == 2) << i;
+  }
+
+  // Choosing "10 seconds (test)" and "Pause Autosave" through WM_COMMAND
+  // changes the settings and the menu at once.
+  SendMessageW(window, WM_COMMAND, intervals[0].id, 0);
+  EXPECT_EQ(preferences->integerForKey("autosave.interval.seconds"), 10);
+  EXPECT_TRUE(rowsOf(rows[6].submenu)[0].checked);
+  EXPECT_FALSE(rowsOf(rows[6].submenu)[2].checked);
+  SendMessageW(window, WM_COMMAND, rows[7].id, 0);
+  EXPECT_TRUE(preferences->hasObjectForKey("autosave.enabled"));
+  EXPECT_FALSE(preferences->boolForKey("autosave.enabled"));
+  rows = rowsOf(menu);
+  EXPECT_EQ(rows[4].text, L"✕ Autosave off");
+  EXPECT_EQ(rows[7].text, L"Start Autosave");
+
+  // A disabled line does nothing when chosen.
+  SendMessageW(window, WM_COMMAND, rows[1].id, 0);
+  EXPECT_EQ(rowsOf(menu).size(), rows.size());
+}
+
+TEST_F(TrayMenuTest, HiddenItemsLeaveTheMenuAndComeBackInPlace) {
+  MenuRef menu = statusBar.createMenu("Quillmark");
+  MenuItemRef first = statusBar.createMenuItem(
+      "A & B", [](MenuItem&) {}, "");
+  MenuItemRef middle = statusBar.createMenuItem(
+      "Middle", [](MenuItem&) {}, "");
+  MenuItemRef last = statusBar.createMenuItem(
+      "Quit", [](MenuItem&) {}, "q");
+  menu->addItem(first);
+  menu->addItem(middle);
+  menu->addItem(last);
+  StatusItemRef item = statusBar.statusItemWithLength(kVariableStatusItemLength);
+  item->setMenu(menu);
+  const HMENU handle = statusItemMenu(*item);
+
+  EXPECT_EQ(textsOf(rowsOf(handle)), (std::vector<std::wstring>{L"A && B", L"Middle", L"&Quit"}));
+  middle->setHidden(true);
+  middle->setTitle("Changed while hidden");
+  EXPECT_EQ(textsOf(rowsOf(handle)), (std::vector<std::wstring>{L"A && B", L"&Quit"}));
+  middle->setHidden(false);
+  EXPECT_EQ(textsOf(rowsOf(handle)),
+            (std::vector<std::wstring>{L"A && B", L"Changed while hidden", L"&Quit"}));
+}
+
+TEST(TrayIconTest, TheIconIsTheWaveAndLettersLightOnADarkTaskbarDarkOnALightOne) {
+  auto graphics = makeGraphics();
+  auto loop = makeRunLoop();
+  auto workspace = makeWorkspace();
+  auto accessibility = makeAccessibility(*workspace);
+  auto keyboardEvents = makeKeyboardEvents();
+  auto preferences = makePreferences(kTestPreferencesKey);
+  auto statusBar = makeStatusBar(*loop);
+  auto alerts = makeAlerts(*loop);
+  auto system = makeSystem();
+  auto desktop = makeDesktop();
+  Platform platform{*loop,      *workspace, *accessibility, *keyboardEvents, *preferences,
+                    *statusBar, *alerts,    *graphics,      *system,         *desktop};
+  AppDelegate app(platform);
+  const ImageRef image = app.menuBarIconImage();
+  ASSERT_TRUE(image);
+  EXPECT_TRUE(image->isTemplate());
+
+  const IconPixels dark = iconPixels(*image, false);
+  const int side = trayIconPixels();
+  ASSERT_EQ(dark.width, side);
+  ASSERT_EQ(dark.height, side);
+  const auto alphaAt = [&](double x, double y) {
+    // Points, origin bottom left, on the 22-point icon.
+    const int column = std::min(side - 1, static_cast<int>(x * side / 22.0));
+    const int row = std::min(side - 1, static_cast<int>((22.0 - y) * side / 22.0));
+    return dark.pixels[static_cast<std::size_t>(row) * side + column] >> 24;
+  };
+  // Corners are clear; the flat lead-in of the wave at y = 13 is drawn, and
+  // so are the letters at the bottom.
+  EXPECT_EQ(alphaAt(0.2, 0.2), 0u);
+  EXPECT_EQ(alphaAt(21.8, 21.8), 0u);
+  EXPECT_GT(alphaAt(3.5, 13.0), 100u);
+  int letterPixels = 0;
+  for (int row = side * 13 / 22; row < side; ++row) {
+    for (int column = 0; column < side; ++column) {
+      letterPixels += (dark.pixels[static_cast<std::size_t>(row) * side + column] >> 24) > 64;
+    }
+  }
+  EXPECT_GT(letterPixels, 4);
+  // White on the dark taskbar, black on the light one, same shape.
+  const IconPixels light = iconPixels(*image, true);
+  for (std::size_t i = 0; i < dark.pixels.size(); ++i) {
+    if ((dark.pixels[i] >> 24) != 0) {
+      EXPECT_EQ(dark.pixels[i] & 0xFFFFFF, 0xFFFFFFu);
+      EXPECT_EQ(light.pixels[i] & 0xFFFFFF, 0u);
+    }
+    EXPECT_EQ(dark.pixels[i] >> 24, light.pixels[i] >> 24);
+  }
+}
+
+}  // namespace
+}  // namespace qm::windows::test
