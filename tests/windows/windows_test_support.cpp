@@ -100,7 +100,8 @@ HANDLE startProcess(const std::wstring& program, const std::wstring& arguments) 
   PROCESS_INFORMATION process{};
   if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       nullptr, &startup, &process)) {
-    throw std::runtime_error("cannot start a test program");
+    throw std::runtime_error("cannot start " + std::string(program.begin(), program.end()) +
+                             ": error " + std::to_string(GetLastError()));
   }
   CloseHandle(process.hThread);
   return process.hProcess;
