@@ -2,6 +2,9 @@
 // what it leaves behind after installing and after uninstalling.
 #include <windows.h>
 
+#include <knownfolders.h>
+#include <shlobj.h>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -36,6 +39,17 @@ bool keyExists(const wchar_t* key) {
   }
   RegCloseKey(opened);
   return true;
+}
+
+// The user's own Start menu programs folder.
+std::wstring startMenu() {
+  PWSTR path = nullptr;
+  std::wstring folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &path))) {
+    folder = path;
+  }
+  CoTaskMemFree(path);
+  return folder;
 }
 
 bool exists(const std::wstring& path) {
@@ -82,6 +96,12 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
   }
   // The watcher runs at once, not only from the next logon.
   EXPECT_TRUE(waitUntil([&] { return !processesAt(watcher_).empty(); }, 5s));
+
+  // Installing again over the running watcher replaces it: one runs after.
+  install();
+  const std::wstring shortcut = startMenu() + L"\\Quillmark.lnk";
+  EXPECT_TRUE(waitUntil([&] { return processesAt(watcher_).size() == 1; }, 5s));
+  EXPECT_EQ(exists(shortcut), exists(folder_ + L"\\Quillmark.exe"));
   ASSERT_TRUE(waitUntil([&] { return exists(data_ + L"\\Logs\\QuillmarkWatcher.log"); }, 5s));
 
   HKEY settings = nullptr;
@@ -97,6 +117,7 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
   EXPECT_TRUE(processesAt(watcher_).empty());
   EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"<none>");
   EXPECT_FALSE(keyExists(kUninstallKey));
+  EXPECT_FALSE(exists(shortcut));
   // Settings and logs stay for a later install.
   EXPECT_TRUE(keyExists(kSettingsKey));
   EXPECT_TRUE(exists(data_ + L"\\Logs\\QuillmarkWatcher.log"));

@@ -48,8 +48,8 @@ struct Installation {
   ScratchFolder folder;
 };
 
-WatcherAgentOutcome start(const std::wstring& quillmarkPath) {
-  WatcherAgentStart started = installWatcherAgent(quillmarkPath);
+WatcherRunValueOutcome start(const std::wstring& quillmarkPath) {
+  WatcherRunValueStart started = installWatcherRunValue(quillmarkPath);
   if (started.restart.joinable()) {
     started.restart.join();
   }
@@ -67,13 +67,13 @@ class WatcherAgent : public ::testing::Test {
 
 TEST_F(WatcherAgent, EveryStartPointsTheRunValueHereAndRestartsTheWatcher) {
   Installation first(L"QuillmarkAgentA");
-  EXPECT_EQ(start(first.quillmark()), WatcherAgentOutcome::written);
+  EXPECT_EQ(start(first.quillmark()), WatcherRunValueOutcome::written);
   EXPECT_EQ(runValue(), L"\"" + first.watcher() + L"\"");
   const std::vector<DWORD> running = processesAt(first.watcher());
   ASSERT_EQ(running.size(), 1u);
 
   // The same place again: the value stays as it is, the watcher is a new one.
-  EXPECT_EQ(start(first.quillmark()), WatcherAgentOutcome::unchanged);
+  EXPECT_EQ(start(first.quillmark()), WatcherRunValueOutcome::unchanged);
   const std::vector<DWORD> restarted = processesAt(first.watcher());
   ASSERT_EQ(restarted.size(), 1u);
   EXPECT_NE(restarted[0], running[0]);
@@ -83,7 +83,7 @@ TEST_F(WatcherAgent, EveryStartPointsTheRunValueHereAndRestartsTheWatcher) {
 
   // Moved: the value follows, and the old folder's watcher gives way.
   Installation moved(L"QuillmarkAgentB");
-  EXPECT_EQ(start(moved.quillmark()), WatcherAgentOutcome::written);
+  EXPECT_EQ(start(moved.quillmark()), WatcherRunValueOutcome::written);
   EXPECT_EQ(runValue(), L"\"" + moved.watcher() + L"\"");
   EXPECT_TRUE(processesAt(first.watcher()).empty());
   EXPECT_EQ(processesAt(moved.watcher()).size(), 1u);
@@ -92,7 +92,7 @@ TEST_F(WatcherAgent, EveryStartPointsTheRunValueHereAndRestartsTheWatcher) {
 TEST_F(WatcherAgent, NothingHappensWithoutAWatcherOrFromATemporaryFolder) {
   ScratchFolder bare(L"QuillmarkAgentBare");
   copyFile(windowsPath(QM_STAND_IN_EXE), bare / L"Quillmark.exe");
-  EXPECT_EQ(start(bare / L"Quillmark.exe"), WatcherAgentOutcome::noWatcher);
+  EXPECT_EQ(start(bare / L"Quillmark.exe"), WatcherRunValueOutcome::noWatcher);
   EXPECT_EQ(runValue(), L"<none>");
 
   // Run from inside a downloaded archive, say: the folder is emptied later.
@@ -102,7 +102,7 @@ TEST_F(WatcherAgent, NothingHappensWithoutAWatcherOrFromATemporaryFolder) {
   CreateDirectoryW(folder.c_str(), nullptr);
   copyFile(windowsPath(QM_STAND_IN_EXE), folder + L"\\Quillmark.exe");
   copyFile(windowsPath(QM_WATCHER_EXE), folder + L"\\QuillmarkWatcher.exe");
-  EXPECT_EQ(start(folder + L"\\Quillmark.exe"), WatcherAgentOutcome::vanishingPlace);
+  EXPECT_EQ(start(folder + L"\\Quillmark.exe"), WatcherRunValueOutcome::vanishingPlace);
   EXPECT_EQ(runValue(), L"<none>");
   EXPECT_TRUE(processesAt(folder + L"\\QuillmarkWatcher.exe").empty());
   DeleteFileW((folder + L"\\Quillmark.exe").c_str());

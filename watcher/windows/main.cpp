@@ -70,7 +70,13 @@ int wmain(int argc, wchar_t* argv[]) {
   HANDLE mutex = watcher_mutex_name(mutex_name, kMutexNameCapacity)
                      ? CreateMutexW(nullptr, FALSE, mutex_name)
                      : nullptr;
-  if (mutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
+  if (mutex == nullptr) {
+    // Without its own user's identity the watcher could not tell whose Live
+    // it sees.
+    log_message("Watcher cannot tell this user's programs apart. Exiting.");
+    return 1;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
     log_message("Another watcher is already running for this user. Exiting.");
     return 0;
   }

@@ -132,8 +132,8 @@ std::wstring watcherRunValueData(const std::wstring& watcherPath) {
   return L"\"" + watcherPath + L"\"";
 }
 
-WatcherAgentStart installWatcherAgent(const std::wstring& quillmarkPath) {
-  WatcherAgentStart start;
+WatcherRunValueStart installWatcherRunValue(const std::wstring& quillmarkPath) {
+  WatcherRunValueStart start;
   const std::wstring folder = folderOf(quillmarkPath);
   if (folder.empty()) {
     return start;
@@ -146,12 +146,12 @@ WatcherAgentStart installWatcherAgent(const std::wstring& quillmarkPath) {
   // A value left pointing at a drive that was pulled out, or at a folder the
   // system empties, would start nothing at the next logon.
   if (isVanishingPlace(watcher)) {
-    start.outcome = WatcherAgentOutcome::vanishingPlace;
+    start.outcome = WatcherRunValueOutcome::vanishingPlace;
     return start;
   }
   start.outcome = writeRunValueIfChanged(watcherRunValueData(watcher))
-                      ? WatcherAgentOutcome::written
-                      : WatcherAgentOutcome::unchanged;
+                      ? WatcherRunValueOutcome::written
+                      : WatcherRunValueOutcome::unchanged;
   // The watcher holds a per-user mutex, so the running one (from whatever
   // folder) must be gone before the new one starts.
   start.restart = std::thread([folder, watcher] {

@@ -12,15 +12,15 @@ namespace qm::windows {
 inline constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kWatcherRunValueName[] = L"Quillmark Watcher";
 
-enum class WatcherAgentOutcome {
+enum class WatcherRunValueOutcome {
   noWatcher,       // no QuillmarkWatcher.exe beside Quillmark.exe: nothing done
   vanishingPlace,  // a removable or read-only volume, or a temporary folder: nothing done
   unchanged,       // the Run value was already right; the watcher restarts
   written,         // the Run value was written; the watcher restarts
 };
 
-struct WatcherAgentStart {
-  WatcherAgentOutcome outcome = WatcherAgentOutcome::noWatcher;
+struct WatcherRunValueStart {
+  WatcherRunValueOutcome outcome = WatcherRunValueOutcome::noWatcher;
   // Ends this user's running watcher and starts the one beside Quillmark.exe;
   // not joinable when nothing restarts.
   std::thread restart;
@@ -28,8 +28,10 @@ struct WatcherAgentStart {
 
 // The whole step, for Quillmark.exe at quillmarkPath. Quick: the restart runs
 // on the returned thread, which the caller detaches (start-up never waits on
-// it) or joins (tests).
-WatcherAgentStart installWatcherAgent(const std::wstring& quillmarkPath);
+// it) or joins (tests). Quillmark's start calls it as
+//
+//   windows::installWatcherRunValue(windows::currentExecutablePath()).restart.detach();
+WatcherRunValueStart installWatcherRunValue(const std::wstring& quillmarkPath);
 
 // Quillmark.exe's own path, for the call above.
 std::wstring currentExecutablePath();
