@@ -217,6 +217,17 @@ class AppDelegate {
   TimerRef makeRepeatingTimer(double interval, void (AppDelegate::*handler)());
   // Autosave's three conditions, in their fixed order.
   bool autosaveConditionsHold();
+  // activateWithOptions, and when the system declines, once more as handed
+  // over by the frontmost application. True when either was granted.
+  bool requestActivation(const RunningApplicationRef& application, unsigned options);
+  // After the settle wait of a save: logs when Live is not the frontmost
+  // application. The save goes on, since the keys are posted to its process.
+  void logIfLiveStayedBehind(const RunningApplicationRef& live);
+  // Launch agent: whether the executable lies where launchd would lose it
+  // (logged), and the run-loop retries of a failed bootstrap.
+  bool executableLocationIsTransient(const std::string& executablePath);
+  void scheduleBootstrapRetries(std::vector<std::string> bootstrapArguments);
+  void handleBootstrapRetryTimer();
 
   Platform& platform_;
   // Expires with the delegate, so late callbacks find it gone.
@@ -235,6 +246,9 @@ class AppDelegate {
   TimerRef liveMonitorTimer_;
   TimerRef waitingAnimationTimer_;
   TimerRef countdownTimer_;
+  TimerRef bootstrapRetryTimer_;
+  std::vector<std::string> bootstrapArguments_;
+  int bootstrapRetriesMade_ = 0;
   std::optional<Date> nextAutosaveAt_;
   std::int64_t intervalSeconds_ = 0;
   bool autosaveEnabled_ = false;

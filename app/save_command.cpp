@@ -13,6 +13,8 @@ constexpr std::string_view kAbletonNotRunningError = "Ableton Live is not runnin
 constexpr std::string_view kNoEventSourceError = "Could not create keyboard event source";
 constexpr std::string_view kNoEventsError = "Could not build Cmd+S events";
 constexpr std::string_view kSaveFailedMessage = "Save failed";
+constexpr std::string_view kLiveStayedBehindMessage =
+    "Ableton Live did not come to the front; the keys were posted to it in the background.";
 
 }  // namespace
 
@@ -44,9 +46,10 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
 
   const RunningApplicationRef previous = platform_.workspace.frontmostApplication();
   live->unhide();
-  live->activateWithOptions(kApplicationActivateAllWindows);
+  requestActivation(live, kApplicationActivateAllWindows);
   // Give Live time to come forward before it receives the keys.
   platform_.runLoop.sleepMicroseconds(kActivationSettleMicroseconds);
+  logIfLiveStayedBehind(live);
 
   std::unique_ptr<EventSource> source =
       platform_.keyboardEvents.createEventSource(kEventSourceStateCombinedSessionState);
@@ -100,7 +103,27 @@ void AppDelegate::restoreFocusToUnlessSameAs(const RunningApplicationRef& applic
   if (other && application->processIdentifier() == other->processIdentifier()) {
     return;
   }
-  application->activateWithOptions(0);
+  requestActivation(application, 0);
+}
+
+bool AppDelegate::requestActivation(const RunningApplicationRef& application, unsigned options) {
+  if (application->activateWithOptions(options)) {
+    return true;
+  }
+  // The system declined (activation is cooperative since macOS 14). The
+  // application in front may hand its activation over, which is honoured
+  // whatever this accessory's own standing.
+  const RunningApplicationRef front = platform_.workspace.frontmostApplication();
+  return front && application->activateFromApplicationOptions(*front, options);
+}
+
+void AppDelegate::logIfLiveStayedBehind(const RunningApplicationRef& live) {
+  // The keys are addressed to Live's process, so they reach it even from
+  // behind; the log tells why its window did not flash forward.
+  const RunningApplicationRef front = platform_.workspace.frontmostApplication();
+  if (!front || front->processIdentifier() != live->processIdentifier()) {
+    logMessage(kLiveStayedBehindMessage);
+  }
 }
 
 void AppDelegate::performSaveIsManual(bool manual) {

@@ -1,8 +1,9 @@
 // Process facts and actions over NSApplication, NSBundle, NSFileManager,
-// NSTask and NSDateFormatter.
+// NSTask, NSDateFormatter and statfs.
 
 #import <AppKit/AppKit.h>
 
+#include <sys/mount.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -44,6 +45,14 @@ class MacSystem final : public System {
   }
 
   std::uint32_t userId() override { return getuid(); }
+
+  bool isVolumeReadOnly(const std::string& path) override {
+    struct statfs volume {};
+    if (statfs(path.c_str(), &volume) != 0) {
+      return false;
+    }
+    return (volume.f_flags & MNT_RDONLY) != 0;
+  }
 
   int runTaskAndWait(const std::string& launchPath,
                      const std::vector<std::string>& arguments) override {
