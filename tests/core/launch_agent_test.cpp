@@ -154,7 +154,11 @@ FileStamp stampOf(const std::string& path) {
 #else
   struct stat info {};
   EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+#ifdef __APPLE__
+  return {info.st_ino, info.st_mtimespec};
+#else
   return {info.st_ino, info.st_mtim};
+#endif
 #endif
 }
 
