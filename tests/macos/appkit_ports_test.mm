@@ -260,6 +260,16 @@ TEST_F(AppKitPortsTest, SystemFactsAndTasks) {
   EXPECT_EQ(system->runTaskAndWait("/bin/sh", {"-c", "exit 5"}), 5);
   EXPECT_THROW(system->runTaskAndWait("/no/such/launchctl", {"bootout"}), std::runtime_error);
 
+  // Waiting for a task runs nothing else: a call that comes due meanwhile
+  // waits for the run loop.
+  const std::unique_ptr<RunLoop> runLoop = makeRunLoop();
+  int performs = 0;
+  runLoop->performAfterDelay(0, [&] { ++performs; });
+  EXPECT_EQ(system->runTaskAndWait("/bin/sleep", {"0.2"}), 0);
+  EXPECT_EQ(performs, 0);
+  spin(NSDefaultRunLoopMode, 0.05);
+  EXPECT_EQ(performs, 1);
+
   EXPECT_EQ(system->homeDirectory(), toStdString(NSHomeDirectory()));
   const std::optional<std::string> library = system->userLibraryDirectory();
   ASSERT_TRUE(library);
