@@ -71,7 +71,7 @@ flags=(
   -DGNUSTEP -DGNUSTEP_BASE_LIBRARY=1 -DGNU_GUI_LIBRARY=1 -DGNU_RUNTIME=1
   -isystem "$arc_include" -isystem /usr/include/GNUstep -isystem "$objc_include"
   -I "$repo/app" -I "$macos_dir" -I "$stubs"
-  -Wall -Wextra -Werror -Wno-error=deprecated-declarations
+  -Wall -Wextra -Wpedantic -Werror -Wno-error=deprecated-declarations
   -Werror=objc-method-access -Werror=undeclared-selector
   -Werror=incompatible-pointer-types -Werror=implicit-function-declaration
 )
