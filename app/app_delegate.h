@@ -73,8 +73,10 @@ class AppDelegate {
   void applicationDidFinishLaunching();
 
   // Writes the watcher's property list when the watcher lies beside the
-  // executable, then boots the agent out and bootstraps it again (retrying a
-  // failed bootstrap). Never reports failure.
+  // executable, then boots the agent out and bootstraps it again; a failed
+  // bootstrap is retried from the run loop. An executable on a read-only
+  // volume or translocated gets no agent, only a log line. Never reports
+  // failure.
   void installLaunchAgentIfNeeded();
 
   // Makes the status item with icon, tooltip and menu; refreshMenu() fills

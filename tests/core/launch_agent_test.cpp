@@ -371,7 +371,7 @@ TEST_F(LaunchAgentTest, BootstrapThatRecoversStopsRetryingAndLogsNothing) {
   restartProcess();
   world.failNextBootstraps(1000);
   launch();
-  process->run([&] { app().quitApp(); });
+  EXPECT_EQ(process->click({"Quit"}), sim::ClickResult::ok);
   world.advanceBy(30);
   EXPECT_EQ(world.taskRuns().size(), 14u);
 }

@@ -291,7 +291,7 @@ TEST_F(SaveCommandTest, DeclinedActivationIsHandedOverByTheFrontmostApplication)
   EXPECT_EQ(requests[1].time, t0);
   EXPECT_NEAR(requests[3].time - t0, 0.65, 1e-6);
   EXPECT_EQ(world.frontmost(), other);
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
   // Live was in front when the keys came: nothing more to say.
   const auto messages = logMessages();
   EXPECT_EQ(messages.back(), "Manual save command sent successfully.");
@@ -304,7 +304,7 @@ TEST_F(SaveCommandTest, DeclinedTwiceStillPostsTheKeysAndSaysSo) {
   world.declineActivations(sim::World::ActivationDecline::all);
 
   performSave(false);
-  EXPECT_EQ(world.completedSaveSequences(live), 1);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
   EXPECT_EQ(app().lastStatusMessage(), "Autosaved at 09:00");
   const auto messages = logMessages();
   ASSERT_GE(messages.size(), 2u);
@@ -336,7 +336,7 @@ TEST_F(SaveCommandTest, DeclinedTwiceStillPostsTheKeysAndSaysSo) {
   const auto last = logMessages();
   EXPECT_EQ(last.back(), "Manual save command sent successfully.");
   EXPECT_EQ(std::count(last.begin(), last.end(), kLiveStayedBehind), 2);
-  EXPECT_EQ(world.completedSaveSequences(live), 2);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 2);
 }
 
 TEST_F(SaveCommandTest, FirstOfSeveralLiveInstancesReceivesTheKeys) {
