@@ -113,6 +113,16 @@ void Session::execute(const Command& command) {
       world_.failNextBootstraps(static_cast<int>(command.count));
       timeline_.command(world_.now(), command);
       break;
+    case Op::declineActivation: {
+      using Decline = sim::World::ActivationDecline;
+      static constexpr Decline kDeclines[] = {Decline::none, Decline::plain, Decline::all};
+      world_.declineActivations(kDeclines[command.count]);
+      timeline_.command(world_.now(), command);
+      break;
+    }
+    case Op::appLocation:
+      timeline_.command(world_.now(), command, placeBundle(static_cast<int>(command.count)));
+      break;
     case Op::click:
     case Op::quitKey:
       click(command);
@@ -123,6 +133,26 @@ void Session::execute(const Command& command) {
     case Op::run:
       break;
   }
+}
+
+std::string Session::placeBundle(int location) {
+  // Where the bundle lies under the home: Applications, a mounted disk image,
+  // or the random read-only copy macOS runs a downloaded app from.
+  static constexpr const char* kVolumes[] = {
+      "", "/Volumes/Quillmark", "/private/var/folders/qm/T/AppTranslocation/5A1C-77E2"};
+  static constexpr const char* kFolders[] = {"/Applications", "/Volumes/Quillmark",
+                                             "/private/var/folders/qm/T/AppTranslocation/"
+                                             "5A1C-77E2/d"};
+  const std::string macos = home_ + kFolders[location] + "/Quillmark.app/Contents/MacOS";
+  executablePath_ = macos + "/Quillmark";
+  watcherPath_ = macos + "/QuillmarkWatcher";
+  fs::create_directories(macos);
+  touch(executablePath_);
+  touch(watcherPath_);
+  if (*kVolumes[location] != '\0') {
+    world_.setReadOnlyVolume(home_ + kVolumes[location], true);
+  }
+  return std::string("~") + kFolders[location] + "/Quillmark.app";
 }
 
 void Session::launch(const Command& command) {
