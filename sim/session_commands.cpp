@@ -138,21 +138,28 @@ void Session::execute(const Command& command) {
 std::string Session::placeBundle(int location) {
   // Where the bundle lies under the home: Applications, a mounted disk image,
   // or the random read-only copy macOS runs a downloaded app from.
-  static constexpr const char* kVolumes[] = {
-      "", "/Volumes/Quillmark", "/private/var/folders/qm/T/AppTranslocation/5A1C-77E2"};
-  static constexpr const char* kFolders[] = {"/Applications", "/Volumes/Quillmark",
-                                             "/private/var/folders/qm/T/AppTranslocation/"
-                                             "5A1C-77E2/d"};
-  const std::string macos = home_ + kFolders[location] + "/Quillmark.app/Contents/MacOS";
+  struct Place {
+    const char* folder;
+    // The read-only volume it lies on, if any.
+    const char* volume;
+  };
+  static const Place kPlaces[] = {
+      {"/Applications", nullptr},
+      {"/Volumes/Quillmark", "/Volumes/Quillmark"},
+      {"/private/var/folders/qm/T/AppTranslocation/5A1C-77E2/d",
+       "/private/var/folders/qm/T/AppTranslocation/5A1C-77E2"},
+  };
+  const Place& place = kPlaces[location];
+  const std::string macos = home_ + place.folder + "/Quillmark.app/Contents/MacOS";
   executablePath_ = macos + "/Quillmark";
   watcherPath_ = macos + "/QuillmarkWatcher";
   fs::create_directories(macos);
   touch(executablePath_);
   touch(watcherPath_);
-  if (*kVolumes[location] != '\0') {
-    world_.setReadOnlyVolume(home_ + kVolumes[location], true);
+  if (place.volume != nullptr) {
+    world_.setReadOnlyVolume(home_ + place.volume, true);
   }
-  return std::string("~") + kFolders[location] + "/Quillmark.app";
+  return std::string("~") + place.folder + "/Quillmark.app";
 }
 
 void Session::launch(const Command& command) {
