@@ -599,7 +599,7 @@ void readCommand(Reader& in, Command& command) {
     in.choice("the word after bootstrap", {"fails"});
     command.count = in.count("how many bootstrap runs fail", kMaxFailingBootstraps);
   } else if (w == "decline-activation") {
-    command.op = Op::declineActivation;
+    command.op = Op::activations;
     command.count = static_cast<std::int64_t>(
         in.choice("which activations are declined", {"none", "plain", "all"}));
   } else if (w == "app-location") {

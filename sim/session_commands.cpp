@@ -113,7 +113,7 @@ void Session::execute(const Command& command) {
       world_.failNextBootstraps(static_cast<int>(command.count));
       timeline_.command(world_.now(), command);
       break;
-    case Op::declineActivation: {
+    case Op::activations: {
       using Decline = sim::World::ActivationDecline;
       static constexpr Decline kDeclines[] = {Decline::none, Decline::plain, Decline::all};
       world_.declineActivations(kDeclines[command.count]);

@@ -125,7 +125,7 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   EXPECT_EQ(c.op, Op::bootstrapFails);
   EXPECT_EQ(c.count, 3);
   c = only("decline-activation plain");
-  EXPECT_EQ(c.op, Op::declineActivation);
+  EXPECT_EQ(c.op, Op::activations);
   EXPECT_EQ(c.count, 1);
   EXPECT_EQ(only("decline-activation all").count, 2);
   c = only("app-location translocated");
