@@ -73,8 +73,10 @@ class AppDelegate {
   void applicationDidFinishLaunching();
 
   // Writes the watcher's property list when the watcher lies beside the
-  // executable, then boots the agent out and bootstraps it again (retrying a
-  // failed bootstrap). Never reports failure.
+  // executable, then boots the agent out and bootstraps it again; a failed
+  // bootstrap is retried from the run loop. An executable on a read-only
+  // volume or translocated gets no agent, only a log line. Never reports
+  // failure.
   void installLaunchAgentIfNeeded();
 
   // Makes the status item with icon, tooltip and menu; refreshMenu() fills
@@ -219,6 +221,14 @@ class AppDelegate {
   TimerRef makeRepeatingTimer(double interval, void (AppDelegate::*handler)());
   // Autosave's three conditions, in their fixed order.
   bool autosaveConditionsHold();
+  // activateWithOptions, and when the system declines, once more as handed
+  // over by the frontmost application. True when either was granted.
+  bool requestActivation(const RunningApplicationRef& application, unsigned options);
+  // Launch agent: whether the executable lies where launchd would lose it
+  // (logged), and the run-loop retries of a failed bootstrap.
+  bool executableLocationIsTransient(const std::string& executablePath);
+  void scheduleBootstrapRetries(std::vector<std::string> bootstrapArguments);
+  void handleBootstrapRetryTimer();
 
   Platform& platform_;
   // Expires with the delegate, so late callbacks find it gone.
@@ -237,6 +247,9 @@ class AppDelegate {
   TimerRef liveMonitorTimer_;
   TimerRef waitingAnimationTimer_;
   TimerRef countdownTimer_;
+  TimerRef bootstrapRetryTimer_;
+  std::vector<std::string> bootstrapArguments_;
+  int bootstrapRetriesMade_ = 0;
   std::optional<Date> nextAutosaveAt_;
   std::int64_t intervalSeconds_ = 0;
   bool autosaveEnabled_ = false;

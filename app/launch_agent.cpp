@@ -18,9 +18,20 @@ constexpr std::string_view kLaunchctlPath = "/bin/launchctl";
 
 // launchd tears a booted-out job down asynchronously, and a bootstrap issued
 // meanwhile fails with an I/O error. Without a retry the agent would stay
-// unloaded until the next login.
-constexpr std::uint32_t kBootstrapRetryWaitMicroseconds = 500000;
+// unloaded until the next login. The retries run from the run loop, so the
+// menu-bar icon never waits for them.
+constexpr double kBootstrapRetryInterval = 0.5;
 constexpr int kBootstrapRetries = 10;
+
+// Where macOS runs a quarantined app that the user opened where it was
+// downloaded: a random read-only copy that is gone after a restart.
+constexpr std::string_view kTranslocationFolder = "/AppTranslocation/";
+constexpr std::string_view kTranslocatedMessage =
+    "Watcher not installed: macOS runs Quillmark from a temporary copy (App Translocation). "
+    "Move Quillmark to the Applications folder and open it again.";
+constexpr std::string_view kReadOnlyVolumeMessage =
+    "Watcher not installed: Quillmark runs from a read-only volume, such as its disk image. "
+    "Move Quillmark to the Applications folder and open it again.";
 
 std::string deletingLastPathComponent(std::string path) {
   while (path.size() > 1 && path.back() == '/') {
@@ -94,11 +105,15 @@ std::string launchAgentPropertyList(const std::string& watcherPath,
 
 void AppDelegate::installLaunchAgentIfNeeded() {
   System& system = platform_.system;
-  const std::string watcherPath = appendingPathComponent(
-      deletingLastPathComponent(system.mainExecutablePath()), kWatcherExecutableName);
+  const std::string executablePath = system.mainExecutablePath();
+  const std::string watcherPath =
+      appendingPathComponent(deletingLastPathComponent(executablePath), kWatcherExecutableName);
   // An unknown (empty) or relative executable path would find a watcher in
   // whatever folder is current, and launchd cannot run a relative program.
   if (!files::nativePath(watcherPath).is_absolute() || !files::exists(watcherPath)) {
+    return;
+  }
+  if (executableLocationIsTransient(executablePath)) {
     return;
   }
 
@@ -123,11 +138,48 @@ void AppDelegate::installLaunchAgentIfNeeded() {
 
   const std::string domain = "gui/" + std::to_string(system.userId());
   runLaunchctlWithArguments({"bootout", domain, plistPath});
-  int status = runLaunchctlWithArguments({"bootstrap", domain, plistPath});
+  std::vector<std::string> bootstrap = {"bootstrap", domain, plistPath};
   // Only a launchctl that ran and failed is worth another try.
-  for (int retry = 0; retry < kBootstrapRetries && status > 0; ++retry) {
-    platform_.runLoop.sleepMicroseconds(kBootstrapRetryWaitMicroseconds);
-    status = runLaunchctlWithArguments({"bootstrap", domain, plistPath});
+  if (runLaunchctlWithArguments(bootstrap) > 0) {
+    scheduleBootstrapRetries(std::move(bootstrap));
+  }
+}
+
+bool AppDelegate::executableLocationIsTransient(const std::string& executablePath) {
+  // launchd would keep a program path that vanishes at eject or restart, and
+  // retry the missing program forever.
+  if (executablePath.find(kTranslocationFolder) != std::string::npos) {
+    logMessage(kTranslocatedMessage);
+    return true;
+  }
+  if (platform_.system.isVolumeReadOnly(executablePath)) {
+    logMessage(kReadOnlyVolumeMessage);
+    return true;
+  }
+  return false;
+}
+
+void AppDelegate::scheduleBootstrapRetries(std::vector<std::string> bootstrapArguments) {
+  stopTimer(bootstrapRetryTimer_);
+  bootstrapArguments_ = std::move(bootstrapArguments);
+  bootstrapRetriesMade_ = 0;
+  // A repeating timer in the common modes keeps its half-second grid while
+  // the first-launch alert runs; a delayed call would wait for the alert.
+  bootstrapRetryTimer_ =
+      makeRepeatingTimer(kBootstrapRetryInterval, &AppDelegate::handleBootstrapRetryTimer);
+}
+
+void AppDelegate::handleBootstrapRetryTimer() {
+  ++bootstrapRetriesMade_;
+  const int status = runLaunchctlWithArguments(bootstrapArguments_);
+  if (status > 0 && bootstrapRetriesMade_ < kBootstrapRetries) {
+    return;
+  }
+  stopTimer(bootstrapRetryTimer_);
+  if (status > 0) {
+    logMessage("Watcher agent not loaded: launchctl bootstrap still exits with status " +
+               std::to_string(status) + " after " + std::to_string(kBootstrapRetries) +
+               " retries.");
   }
 }
 

@@ -63,7 +63,13 @@ class RunningApplication {
   virtual ~RunningApplication() = default;
   virtual int processIdentifier() const = 0;
   virtual bool unhide() = 0;
+  // A request: since macOS 14 the system may decline it, and then the
+  // answer is false.
   virtual bool activateWithOptions(unsigned options) = 0;
+  // Activates this application as handed over by `from`, the application
+  // that is active now; the system honours that whatever the caller's own
+  // standing. False when declined.
+  virtual bool activateFromApplicationOptions(const RunningApplication& from, unsigned options) = 0;
 };
 using RunningApplicationRef = std::shared_ptr<RunningApplication>;
 
@@ -292,6 +298,9 @@ class System {
   // The user's Library folder; empty when the system gives none.
   virtual std::optional<std::string> userLibraryDirectory() = 0;
   virtual std::uint32_t userId() = 0;
+  // True when the file system that holds `path` is mounted read-only (a
+  // disk image, for one); false when it is writable or cannot be told.
+  virtual bool isVolumeReadOnly(const std::string& path) = 0;
   // Runs a program with the given arguments (no shell) and waits for it to
   // end; returns its exit status. Throws std::runtime_error when the program
   // cannot be started.

@@ -12,6 +12,8 @@ constexpr std::string_view kAbletonNotRunningError = "Ableton Live is not runnin
 constexpr std::string_view kNoEventSourceError = "Could not create keyboard event source";
 constexpr std::string_view kNotInFrontError = "Ableton Live could not be brought to the front";
 constexpr std::string_view kSaveFailedMessage = "Save failed";
+constexpr std::string_view kLiveStayedBehindMessage =
+    "Ableton Live did not come to the front; the keys were posted to it in the background.";
 
 }  // namespace
 
@@ -44,16 +46,20 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
 
   const RunningApplicationRef previous = platform_.workspace.frontmostApplication();
   live->unhide();
-  live->activateWithOptions(kApplicationActivateAllWindows);
+  requestActivation(live, kApplicationActivateAllWindows);
   // Give Live time to come forward before it receives the keys.
   platform_.runLoop.sleepMicroseconds(kActivationSettleMicroseconds);
-
-  // Where keys go to the window in front, Live in the background would hand
-  // Ctrl+S to another program.
-  if (platform_.desktop.keysReachOnlyTheFrontWindow() && !isFrontmost(live)) {
-    fail(kNotInFrontError);
-    restoreFocusToUnlessSameAs(previous, live);
-    return false;
+  if (!isFrontmost(live)) {
+    // Where keys go to the window in front, Live in the background would
+    // hand Ctrl+S to another program: post nothing.
+    if (platform_.desktop.keysReachOnlyTheFrontWindow()) {
+      fail(kNotInFrontError);
+      restoreFocusToUnlessSameAs(previous, live);
+      return false;
+    }
+    // The keys are addressed to Live's process, so they reach it even from
+    // behind; the log tells why its window did not flash forward.
+    logMessage(kLiveStayedBehindMessage);
   }
 
   std::unique_ptr<EventSource> source =
@@ -113,7 +119,18 @@ void AppDelegate::restoreFocusToUnlessSameAs(const RunningApplicationRef& applic
   if (other && application->processIdentifier() == other->processIdentifier()) {
     return;
   }
-  application->activateWithOptions(0);
+  requestActivation(application, 0);
+}
+
+bool AppDelegate::requestActivation(const RunningApplicationRef& application, unsigned options) {
+  if (application->activateWithOptions(options)) {
+    return true;
+  }
+  // The system declined (activation is cooperative since macOS 14). The
+  // application in front may hand its activation over, which is honoured
+  // whatever this accessory's own standing.
+  const RunningApplicationRef front = platform_.workspace.frontmostApplication();
+  return front && application->activateFromApplicationOptions(*front, options);
 }
 
 void AppDelegate::performSaveIsManual(bool manual) {

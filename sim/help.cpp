@@ -84,6 +84,13 @@ The world:
                             ~/Library/Logs (without it no log is written)
   launchctl present|missing /bin/launchctl, or a launchctl that cannot start
   bootstrap fails N         the next N launchctl bootstrap runs exit 5
+  decline-activation none|plain|all
+                            the system declines activation requests: plain
+                            ones only (an activation that the frontmost app
+                            hands over is granted), or all
+  app-location applications|disk-image|translocated
+                            where the next launch runs Quillmark from: a
+                            read-only disk image, a translocated copy
   note "TEXT"               a line in the timeline
 
 What the user does:

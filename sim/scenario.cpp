@@ -598,6 +598,14 @@ void readCommand(Reader& in, Command& command) {
     command.op = Op::bootstrapFails;
     in.choice("the word after bootstrap", {"fails"});
     command.count = in.count("how many bootstrap runs fail", kMaxFailingBootstraps);
+  } else if (w == "decline-activation") {
+    command.op = Op::activations;
+    command.count = static_cast<std::int64_t>(
+        in.choice("which activations are declined", {"none", "plain", "all"}));
+  } else if (w == "app-location") {
+    command.op = Op::appLocation;
+    command.count = static_cast<std::int64_t>(
+        in.choice("where the application lies", {"applications", "disk-image", "translocated"}));
   } else if (w == "click") {
     command.op = Op::click;
     command.words.push_back(in.text("the item's title"));

@@ -42,6 +42,8 @@ enum class Op {
   logsFolder,       // logs-folder present|absent    flag: present
   launchctl,        // launchctl present|missing     flag: present
   bootstrapFails,   // bootstrap fails N             count: N
+  activations,      // decline-activation none|plain|all   count: 0, 1, 2
+  appLocation,      // app-location applications|disk-image|translocated   count: 0, 1, 2
   click,            // click "A" ["B" ...]           words: the title path
   quitKey,          // quit-key
   expect,           // expect WHAT ...               check, words, count, flag, value

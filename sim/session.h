@@ -74,6 +74,10 @@ class Session {
   void front(const scenario::Command& command);
   void setPreference(const scenario::Command& command);
   void click(const scenario::Command& command);
+  // Puts the bundle with the watcher at location 0 (Applications), 1 (a
+  // read-only disk image) or 2 (translocated); the next launch runs it.
+  // Returns the bundle's path as the timeline shows it.
+  std::string placeBundle(int location);
   // session_expectations.cpp
   void expect(const scenario::Command& command);
 

@@ -113,6 +113,16 @@ void Session::execute(const Command& command) {
       world_.failNextBootstraps(static_cast<int>(command.count));
       timeline_.command(world_.now(), command);
       break;
+    case Op::activations: {
+      using Decline = sim::World::ActivationDecline;
+      static constexpr Decline kDeclines[] = {Decline::none, Decline::plain, Decline::all};
+      world_.declineActivations(kDeclines[command.count]);
+      timeline_.command(world_.now(), command);
+      break;
+    }
+    case Op::appLocation:
+      timeline_.command(world_.now(), command, placeBundle(static_cast<int>(command.count)));
+      break;
     case Op::click:
     case Op::quitKey:
       click(command);
@@ -123,6 +133,33 @@ void Session::execute(const Command& command) {
     case Op::run:
       break;
   }
+}
+
+std::string Session::placeBundle(int location) {
+  // Where the bundle lies under the home: Applications, a mounted disk image,
+  // or the random read-only copy macOS runs a downloaded app from.
+  struct Place {
+    const char* folder;
+    // The read-only volume it lies on, if any.
+    const char* volume;
+  };
+  static const Place kPlaces[] = {
+      {"/Applications", nullptr},
+      {"/Volumes/Quillmark", "/Volumes/Quillmark"},
+      {"/private/var/folders/qm/T/AppTranslocation/5A1C-77E2/d",
+       "/private/var/folders/qm/T/AppTranslocation/5A1C-77E2"},
+  };
+  const Place& place = kPlaces[location];
+  const std::string macos = home_ + place.folder + "/Quillmark.app/Contents/MacOS";
+  executablePath_ = macos + "/Quillmark";
+  watcherPath_ = macos + "/QuillmarkWatcher";
+  fs::create_directories(macos);
+  touch(executablePath_);
+  touch(watcherPath_);
+  if (place.volume != nullptr) {
+    world_.setReadOnlyVolume(home_ + place.volume, true);
+  }
+  return std::string("~") + place.folder + "/Quillmark.app";
 }
 
 void Session::launch(const Command& command) {

@@ -24,6 +24,8 @@ class MacKeyboardEvent final : public KeyboardEvent {
   }
   void postToPid(int pid) override { CGEventPostToPid(static_cast<pid_t>(pid), event_); }
 
+  CGEventRef event() const { return event_; }
+
  private:
   CGEventRef event_;
 };
@@ -64,6 +66,10 @@ class MacKeyboardEvents final : public KeyboardEvents {
 
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents() {
   return std::make_unique<MacKeyboardEvents>();
+}
+
+const void* cgEventOf(const KeyboardEvent& event) {
+  return static_cast<const MacKeyboardEvent&>(event).event();
 }
 
 }  // namespace qm::macos

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "platform.h"
 
@@ -13,9 +14,15 @@ std::unique_ptr<Workspace> makeWorkspace();
 std::unique_ptr<Accessibility> makeAccessibility();
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
 std::unique_ptr<Preferences> makePreferences();
+// Over a defaults suite of its own instead of the application's domain.
+std::unique_ptr<Preferences> makePreferences(const std::string& suiteName);
 std::unique_ptr<StatusBar> makeStatusBar();
 std::unique_ptr<Alerts> makeAlerts();
 std::unique_ptr<Graphics> makeGraphics();
 std::unique_ptr<System> makeSystem();
+
+// The CGEventRef behind an event of makeKeyboardEvents(), so that tests can
+// read what was made without posting it.
+const void* cgEventOf(const KeyboardEvent& event);
 
 }  // namespace qm::macos

@@ -13,6 +13,8 @@ namespace {
 
 class MacPreferences final : public Preferences {
  public:
+  explicit MacPreferences(NSUserDefaults* defaults) : defaults_(defaults) {}
+
   std::int64_t integerForKey(const std::string& key) override {
     return [defaults() integerForKey:toNSString(key)];
   }
@@ -33,13 +35,20 @@ class MacPreferences final : public Preferences {
   }
 
  private:
-  static NSUserDefaults* defaults() { return [NSUserDefaults standardUserDefaults]; }
+  NSUserDefaults* defaults() const { return defaults_; }
+
+  NSUserDefaults* defaults_;
 };
 
 }  // namespace
 
 std::unique_ptr<Preferences> makePreferences() {
-  return std::make_unique<MacPreferences>();
+  return std::make_unique<MacPreferences>([NSUserDefaults standardUserDefaults]);
+}
+
+std::unique_ptr<Preferences> makePreferences(const std::string& suiteName) {
+  return std::make_unique<MacPreferences>(
+      [[NSUserDefaults alloc] initWithSuiteName:toNSString(suiteName)]);
 }
 
 }  // namespace qm::macos

@@ -1,11 +1,16 @@
 // Process facts and actions over NSApplication, NSBundle, NSFileManager,
-// NSTask and NSDateFormatter.
+// NSDateFormatter, statfs and posix_spawn.
 
 #import <AppKit/AppKit.h>
 
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -14,6 +19,8 @@
 
 #include "appkit_objects.h"
 #include "macos_platform.h"
+
+extern char** environ;
 
 namespace qm::macos {
 namespace {
@@ -45,28 +52,48 @@ class MacSystem final : public System {
 
   std::uint32_t userId() override { return getuid(); }
 
+  bool isVolumeReadOnly(const std::string& path) override {
+    struct statfs volume {};
+    if (statfs(path.c_str(), &volume) != 0) {
+      return false;
+    }
+    return (volume.f_flags & MNT_RDONLY) != 0;
+  }
+
+  // posix_spawn and waitpid rather than NSTask: waitUntilExit runs the run
+  // loop in the default mode until the task ends, and a launchctl run from a
+  // timer (the bootstrap retries) would then let other timers and delayed
+  // calls, the first-launch alert among them, fire inside it.
   int runTaskAndWait(const std::string& launchPath,
                      const std::vector<std::string>& arguments) override {
-    NSMutableArray<NSString*>* taskArguments = [NSMutableArray array];
-    for (const std::string& argument : arguments) {
-      [taskArguments addObject:toNSString(argument)];
+    std::vector<std::string> argumentStrings;
+    argumentStrings.reserve(arguments.size() + 1);
+    argumentStrings.push_back(launchPath);
+    argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& argument : argumentStrings) {
+      argv.push_back(argument.data());
     }
-    NSTask* task = [[NSTask alloc] init];
-    [task setLaunchPath:toNSString(launchPath)];
-    [task setArguments:taskArguments];
-    NSString* failure = nil;
-    @try {
-      [task launch];
-      [task waitUntilExit];
-    } @catch (NSException* exception) {
-      failure = [exception reason] != nil ? [exception reason] : [exception name];
+    argv.push_back(nullptr);
+
+    // The child inherits this process's standard input, output and error.
+    pid_t child = 0;
+    const int error =
+        posix_spawn(&child, launchPath.c_str(), nullptr, nullptr, argv.data(), environ);
+    if (error != 0) {
+      throw std::runtime_error("cannot run " + launchPath + ": " + std::strerror(error));
     }
-    // Thrown outside the handler so that no C++ exception leaves an
-    // Objective-C catch block.
-    if (failure != nil) {
-      throw std::runtime_error("cannot run " + launchPath + ": " + toStdString(failure));
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+      if (errno != EINTR) {
+        return -1;
+      }
     }
-    return [task terminationStatus];
+    if (WIFEXITED(status)) {
+      return WEXITSTATUS(status);
+    }
+    // Killed by a signal: a failure all the same, in the shell's manner.
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
   }
 
   std::string shortTimeString(Date date) override {

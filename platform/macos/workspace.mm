@@ -24,6 +24,12 @@ class MacRunningApplication final : public RunningApplication {
   bool activateWithOptions(unsigned options) override {
     return [application_ activateWithOptions:static_cast<NSApplicationActivationOptions>(options)];
   }
+  // macOS 14 and later, which the deployment target guarantees.
+  bool activateFromApplicationOptions(const RunningApplication& from, unsigned options) override {
+    return [application_
+        activateFromApplication:static_cast<const MacRunningApplication&>(from).application_
+                        options:static_cast<NSApplicationActivationOptions>(options)];
+  }
 
  private:
   NSRunningApplication* application_;

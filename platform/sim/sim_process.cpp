@@ -32,6 +32,9 @@ class SimRunningApplication final : public RunningApplication {
   bool activateWithOptions(unsigned options) override {
     return world_.activateApplication(pid_, options);
   }
+  bool activateFromApplicationOptions(const RunningApplication& from, unsigned options) override {
+    return world_.activateApplicationHandedOver(pid_, from.processIdentifier(), options);
+  }
 
  private:
   World& world_;
@@ -345,6 +348,10 @@ std::optional<std::string> Process::userLibraryDirectory() {
 
 std::uint32_t Process::userId() {
   return world_.userId();
+}
+
+bool Process::isVolumeReadOnly(const std::string& path) {
+  return world_.isOnReadOnlyVolume(path);
 }
 
 int Process::runTaskAndWait(const std::string& launchPath,

@@ -111,6 +111,7 @@ class Process final : private RunLoop,
   std::string homeDirectory() override;
   std::optional<std::string> userLibraryDirectory() override;
   std::uint32_t userId() override;
+  bool isVolumeReadOnly(const std::string& path) override;
   int runTaskAndWait(const std::string& launchPath,
                      const std::vector<std::string>& arguments) override;
   std::string shortTimeString(Date date) override;

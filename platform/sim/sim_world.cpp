@@ -370,10 +370,27 @@ bool World::activateApplication(int pid, unsigned options) {
   if (!isRunning(pid)) {
     return false;
   }
-  frontmost_ = pid;
-  activations_.push_back(Activation{now_, pid, options});
-  notify(Event::Kind::activation, pid, activations_.size() - 1);
-  return true;
+  const bool granted = activationDecline_ == ActivationDecline::none;
+  activations_.push_back(Activation{now_, pid, options, std::nullopt, granted});
+  if (granted) {
+    frontmost_ = pid;
+    notify(Event::Kind::activation, pid, activations_.size() - 1);
+  }
+  return granted;
+}
+
+// Cooperative activation: only the application in front can hand over.
+bool World::activateApplicationHandedOver(int pid, int fromPid, unsigned options) {
+  if (!isRunning(pid)) {
+    return false;
+  }
+  const bool granted = activationDecline_ != ActivationDecline::all && frontmost_ == fromPid;
+  activations_.push_back(Activation{now_, pid, options, fromPid, granted});
+  if (granted) {
+    frontmost_ = pid;
+    notify(Event::Kind::activation, pid, activations_.size() - 1);
+  }
+  return granted;
 }
 
 bool World::unhideApplication(int pid) {
@@ -491,6 +508,22 @@ std::optional<std::string> World::userLibraryDirectory() const {
     return std::nullopt;
   }
   return homeDirectory_ + "/Library";
+}
+
+void World::setReadOnlyVolume(const std::string& mountPoint, bool readOnly) {
+  std::erase(readOnlyVolumes_, mountPoint);
+  if (readOnly) {
+    readOnlyVolumes_.push_back(mountPoint);
+  }
+}
+
+bool World::isOnReadOnlyVolume(const std::string& path) const {
+  return std::any_of(
+      readOnlyVolumes_.begin(), readOnlyVolumes_.end(), [&path](const std::string& mountPoint) {
+        return path == mountPoint || (path.size() > mountPoint.size() &&
+                                      path.compare(0, mountPoint.size(), mountPoint) == 0 &&
+                                      (mountPoint.back() == '/' || path[mountPoint.size()] == '/'));
+      });
 }
 
 int World::runTask(const Process& owner, const std::string& launchPath,

@@ -32,10 +32,15 @@ struct ProcessExit {
 };
 
 // What the application did to the world, in order.
+// Every activation request made of a running application, granted or not.
 struct Activation {
   Date time;
   int pid;
   unsigned options;
+  // The application that handed its activation over, for such requests.
+  std::optional<int> handedOverBy = std::nullopt;
+  // False when the system declined; only granted ones change the focus.
+  bool granted = true;
 };
 struct Unhiding {
   Date time;
@@ -81,7 +86,7 @@ struct Termination {
 // record list; it is 0 for kinds without one.
 struct Event {
   enum class Kind {
-    activation,           // activations()
+    activation,           // activations(); granted ones only
     unhiding,             // unhidings()
     keyEventPosted,       // keyEvents()
     alertShown,           // alerts()
@@ -161,6 +166,12 @@ class World {
   std::optional<int> frontmost() const { return frontmost_; }
   // In launch order.
   std::vector<int> runningApplications(const std::string& bundleIdentifier) const;
+  // Since macOS 14 activation is a request the system may decline. `plain`
+  // declines activateWithOptions only, and still honours an activation that
+  // the frontmost application hands over; `all` declines both.
+  enum class ActivationDecline { none, plain, all };
+  void declineActivations(ActivationDecline which) { activationDecline_ = which; }
+  ActivationDecline activationDecline() const { return activationDecline_; }
   // Recorded only when asked of a running application.
   const std::vector<Activation>& activations() const { return activations_; }
   const std::vector<Unhiding>& unhidings() const { return unhidings_; }
@@ -219,6 +230,10 @@ class World {
   void setHomeDirectory(std::string path) { homeDirectory_ = std::move(path); }
   // <home>/Library, or nothing while unavailable.
   std::optional<std::string> userLibraryDirectory() const;
+  // A volume mounted read-only at `mountPoint` (a disk image under
+  // /Volumes, a translocated copy): every path at or below it is on it.
+  void setReadOnlyVolume(const std::string& mountPoint, bool readOnly);
+  bool isOnReadOnlyVolume(const std::string& path) const;
   void setLibraryAvailable(bool available) { libraryAvailable_ = available; }
   std::uint32_t userId() const { return userId_; }
   void setUserId(std::uint32_t uid) { userId_ = uid; }
@@ -250,6 +265,7 @@ class World {
   bool runAsEvent(const Process& owner, const std::function<void()>& body);
   void cancelCallsOf(const Process& owner);
   bool activateApplication(int pid, unsigned options);
+  bool activateApplicationHandedOver(int pid, int fromPid, unsigned options);
   bool unhideApplication(int pid);
   bool openURL(const Process& owner, const std::string& url);
   bool checkTrust(const Process& owner, bool prompt);
@@ -298,6 +314,7 @@ class World {
   int nextPid_ = 500;
   std::vector<Application> applications_;  // in launch order, pids ascending
   std::optional<int> frontmost_;
+  ActivationDecline activationDecline_ = ActivationDecline::none;
   std::vector<Activation> activations_;
   std::vector<Unhiding> unhidings_;
 
@@ -317,6 +334,7 @@ class World {
 
   std::string homeDirectory_;
   bool libraryAvailable_ = true;
+  std::vector<std::string> readOnlyVolumes_;
   std::uint32_t userId_ = 501;
   bool launchctlPresent_ = true;
   int failingBootstraps_ = 0;

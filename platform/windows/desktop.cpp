@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 
+#include "watcher_agent.h"
 #include "windows_platform.h"
 
 namespace qm::windows {
@@ -38,8 +39,15 @@ class Win32Desktop final : public Desktop {
   bool keysReachOnlyTheFrontWindow() const override { return true; }
   bool asksForPermissionAtFirstLaunch() const override { return false; }
   std::optional<std::string> applicationLogPath() override { return logPath_; }
-  // The watcher does not run on Windows yet; there is nothing to start.
-  bool installWatcherAgent() override { return true; }
+  // The Run value instead of a launchd agent; the watcher's restart runs on
+  // its own thread, so start-up never waits on it.
+  bool installWatcherAgent() override {
+    WatcherRunValueStart start = installWatcherRunValue(currentExecutablePath());
+    if (start.restart.joinable()) {
+      start.restart.detach();
+    }
+    return true;
+  }
 
  private:
   std::optional<std::string> logPath_;

@@ -89,6 +89,14 @@ class Win32System final : public System {
     return session;
   }
 
+  bool isVolumeReadOnly(const std::string& path) override {
+    wchar_t volume[MAX_PATH + 1] = L"";
+    DWORD flags = 0;
+    return GetVolumePathNameW(widen(path).c_str(), volume, MAX_PATH + 1) &&
+           GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+           (flags & FILE_READ_ONLY_VOLUME) != 0;
+  }
+
   int runTaskAndWait(const std::string& launchPath,
                      const std::vector<std::string>& arguments) override {
     const std::wstring program = widen(launchPath);

@@ -99,6 +99,13 @@ class Win32RunningApplication final : public RunningApplication {
     return GetForegroundWindow() == window;
   }
 
+  // Windows has no hand-over between applications: one more pass of the
+  // foreground-lock workaround is all there is to ask.
+  bool activateFromApplicationOptions(const RunningApplication& from, unsigned options) override {
+    (void)from;
+    return activateWithOptions(options);
+  }
+
  private:
   HWND target() const {
     if (window_ != nullptr && IsWindow(window_)) {

@@ -72,6 +72,9 @@ class StubbornLiveWorkspace final : public Workspace {
     bool activateWithOptions(unsigned options) override {
       return !refuses_ && inner_->activateWithOptions(options);
     }
+    bool activateFromApplicationOptions(const RunningApplication& from, unsigned options) override {
+      return !refuses_ && inner_->activateFromApplicationOptions(from, options);
+    }
 
    private:
     RunningApplicationRef inner_;

@@ -12,6 +12,7 @@
 #include <windows.h>
 #endif
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -153,7 +154,11 @@ FileStamp stampOf(const std::string& path) {
 #else
   struct stat info {};
   EXPECT_EQ(stat(path.c_str(), &info), 0) << path;
+#ifdef __APPLE__
+  return {info.st_ino, info.st_mtimespec};
+#else
   return {info.st_ino, info.st_mtim};
+#endif
 #endif
 }
 
@@ -302,6 +307,10 @@ TEST_F(LaunchAgentTest, FailedBootstrapIsRetriedEveryHalfSecond) {
   world.failNextBootstraps(2);
   const Date t0 = world.now();
   install();
+  // The retries come from the run loop.
+  EXPECT_EQ(world.taskRuns().size(), 2u);
+  EXPECT_EQ(world.now(), t0);
+  world.advanceBy(10);
   const auto& runs = world.taskRuns();
   ASSERT_EQ(runs.size(), 4u);
   EXPECT_EQ(runs[0].arguments, bootout());
@@ -321,17 +330,94 @@ TEST_F(LaunchAgentTest, BootstrapThatAlwaysFailsIsGivenUpWithinFiveSeconds) {
   world.failNextBootstraps(1000);
   const Date t0 = world.now();
   launch();
+  // Nothing waits for launchctl: the icon, the menu and its first refresh
+  // are there at once, and the monitor starts on its own grid.
+  EXPECT_EQ(world.now(), t0);
+  ASSERT_TRUE(process->statusItem());
+  EXPECT_EQ(process->statusItem()->toolTip(),
+            "Ableton not connected | Accessibility missing | Autosave on");
+  ASSERT_TRUE(process->findItem({"✕ Accessibility missing"}));
+  EXPECT_EQ(world.taskRuns().size(), 2u);
+
+  world.advanceBy(30);
   const auto& runs = world.taskRuns();
   ASSERT_EQ(runs.size(), 12u);
   EXPECT_EQ(runs[0].arguments, bootout());
   for (std::size_t i = 1; i < runs.size(); ++i) {
     EXPECT_EQ(runs[i].arguments, bootstrap());
     EXPECT_EQ(runs[i].status, 5);
+    EXPECT_NEAR(runs[i].time - t0, 0.5 * static_cast<double>(i - 1), 1e-6);
   }
   EXPECT_LE(runs.back().time - t0, 5.0 + 1e-6);
-  EXPECT_LE(world.now() - t0, 5.0 + 1e-6);
-  // The launch went on after giving up.
-  EXPECT_TRUE(process->statusItem());
+  const auto messages = logMessages();
+  EXPECT_EQ(std::count(messages.begin(), messages.end(),
+                       "Watcher agent not loaded: launchctl bootstrap still exits with status 5 "
+                       "after 10 retries."),
+            1);
+}
+
+TEST_F(LaunchAgentTest, BootstrapThatRecoversStopsRetryingAndLogsNothing) {
+  world.failNextBootstraps(10);
+  launch();
+  world.advanceBy(30);
+  // The tenth retry succeeded: eleven bootstraps in all, no complaint.
+  ASSERT_EQ(world.taskRuns().size(), 12u);
+  EXPECT_EQ(world.taskRuns().back().status, 0);
+  for (const std::string& message : logMessages()) {
+    EXPECT_EQ(message.find("Watcher agent not loaded"), std::string::npos) << message;
+  }
+
+  // Quitting while retries are pending ends them with the process.
+  restartProcess();
+  world.failNextBootstraps(1000);
+  launch();
+  EXPECT_EQ(process->click({"Quit"}), sim::ClickResult::ok);
+  world.advanceBy(30);
+  EXPECT_EQ(world.taskRuns().size(), 14u);
+}
+
+// A bundle opened from its disk image, or run translocated, lies on a path
+// that is gone after eject or restart: launchd would retry it forever.
+TEST_F(LaunchAgentTest, TransientLocationGetsNoAgentAndTheLogSaysWhatToDo) {
+  struct Location {
+    const char* name;
+    std::string bundleRoot;
+    std::string readOnlyVolume;
+    const char* message;
+  };
+  const std::string root = bundleRoot.path();
+  const Location locations[] = {
+      {"disk image", root + "/Volumes/Quillmark", root + "/Volumes/Quillmark",
+       "Watcher not installed: Quillmark runs from a read-only volume, such as its disk image. "
+       "Move Quillmark to the Applications folder and open it again."},
+      {"translocated", root + "/private/var/folders/x1/qz7c/T/AppTranslocation/4E0F-9A1B/d", "",
+       "Watcher not installed: macOS runs Quillmark from a temporary copy (App Translocation). "
+       "Move Quillmark to the Applications folder and open it again."},
+  };
+  for (const Location& location : locations) {
+    SCOPED_TRACE(location.name);
+    if (!location.readOnlyVolume.empty()) {
+      world.setReadOnlyVolume(location.readOnlyVolume, true);
+    }
+    installBundle(location.bundleRoot);
+    restartProcess();
+    launch();
+    EXPECT_FALSE(fs::exists(agentsFolder()));
+    EXPECT_TRUE(world.taskRuns().empty());
+    EXPECT_EQ(logMessages().at(0), location.message);
+    EXPECT_TRUE(process->statusItem());
+    fs::remove(logPath());
+  }
+
+  // Moved to a writable folder beside the volume, the same bundle installs.
+  installBundle(root + "/Volumes/Quillmark Copy");
+  restartProcess();
+  launch();
+  EXPECT_EQ(readFile(plistPath()),
+            launchAgentPropertyList(
+                executablePath.substr(0, executablePath.rfind('/')) + "/QuillmarkWatcher",
+                world.homeDirectory()));
+  EXPECT_EQ(world.taskRuns().size(), 2u);
 }
 
 // ---------------------------------------------------------------------------

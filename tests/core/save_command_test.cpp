@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -251,6 +252,90 @@ TEST_F(SaveCommandTest, NothingIsReactivatedWhenLiveOrNobodyHadTheFocus) {
     EXPECT_EQ(world.frontmost(), live);
     world.advanceBy(1);
   }
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 2);
+}
+
+// ---------------------------------------------------------------------------
+// Declined activation (cooperative activation, macOS 14 and later)
+
+constexpr const char* kLiveStayedBehind =
+    "Ableton Live did not come to the front; the keys were posted to it in the background.";
+
+TEST_F(SaveCommandTest, DeclinedActivationIsHandedOverByTheFrontmostApplication) {
+  world.setBoolPreference(std::string(kEnabledDefaultsKey), false);
+  launchAndWait(10);
+  world.declineActivations(sim::World::ActivationDecline::plain);
+  const Date t0 = world.now();
+  performSave(true);
+
+  // Each plain request is declined and asked once more, handed over by the
+  // application in front at that moment, with the same options.
+  const auto& requests = world.activations();
+  ASSERT_EQ(requests.size(), 4u);
+  const struct {
+    int pid;
+    unsigned options;
+    std::optional<int> from;
+    bool granted;
+  } expected[] = {{live, 1, std::nullopt, false},
+                  {live, 1, other, true},
+                  {other, 0, std::nullopt, false},
+                  {other, 0, live, true}};
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(requests[i].pid, expected[i].pid);
+    EXPECT_EQ(requests[i].options, expected[i].options);
+    EXPECT_EQ(requests[i].handedOverBy, expected[i].from);
+    EXPECT_EQ(requests[i].granted, expected[i].granted);
+  }
+  EXPECT_EQ(requests[1].time, t0);
+  EXPECT_NEAR(requests[3].time - t0, 0.65, 1e-6);
+  EXPECT_EQ(world.frontmost(), other);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
+  // Live was in front when the keys came: nothing more to say.
+  const auto messages = logMessages();
+  EXPECT_EQ(messages.back(), "Manual save command sent successfully.");
+  EXPECT_EQ(std::count(messages.begin(), messages.end(), kLiveStayedBehind), 0);
+}
+
+TEST_F(SaveCommandTest, DeclinedTwiceStillPostsTheKeysAndSaysSo) {
+  world.setBoolPreference(std::string(kEnabledDefaultsKey), false);
+  launchAndWait(10);
+  world.declineActivations(sim::World::ActivationDecline::all);
+
+  performSave(false);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
+  EXPECT_EQ(app().lastStatusMessage(), "Autosaved at 09:00");
+  const auto messages = logMessages();
+  ASSERT_GE(messages.size(), 2u);
+  EXPECT_EQ(messages[messages.size() - 2], kLiveStayedBehind);
+  EXPECT_EQ(messages.back(), "Autosave command sent successfully.");
+  // The focus never moved, and the restore was asked the same two ways.
+  EXPECT_EQ(world.frontmost(), other);
+  const auto& requests = world.activations();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[1].handedOverBy, other);
+  EXPECT_EQ(requests[2].pid, other);
+  EXPECT_EQ(requests[3].pid, other);
+  EXPECT_EQ(requests[3].handedOverBy, other);
+  EXPECT_TRUE(std::none_of(requests.begin(), requests.end(),
+                           [](const sim::Activation& a) { return a.granted; }));
+
+  // With nobody in front there is nobody to hand over: one request only.
+  world.setFrontmost(std::nullopt);
+  world.failNextEventSource();
+  performSave(true);
+  EXPECT_EQ(world.activations().size(), 5u);
+  const auto failed = logMessages();
+  EXPECT_EQ(failed.back(), "Manual save failed: Could not create keyboard event source");
+  EXPECT_EQ(failed[failed.size() - 2], kLiveStayedBehind);
+
+  // Live already in front needs no granted activation, and nothing is said.
+  world.setFrontmost(live);
+  performSave(true);
+  const auto last = logMessages();
+  EXPECT_EQ(last.back(), "Manual save command sent successfully.");
+  EXPECT_EQ(std::count(last.begin(), last.end(), kLiveStayedBehind), 2);
   EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 2);
 }
 

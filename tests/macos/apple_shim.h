@@ -1,14 +1,53 @@
 // Declarations that Apple's macOS SDK has and GNUstep lacks, written as the
-// SDK declares them (availability and nullability annotations dropped). Only
-// the Linux type-check of platform/macos forces this header in, so that clang
-// can check every message and call against GNUstep's AppKit and Foundation.
-// Nothing in the product includes it.
+// SDK declares them (nullability annotations dropped). Only the Linux
+// type-check of platform/macos and tests/macos forces this header in, so that
+// clang can check every message and call against GNUstep's AppKit and
+// Foundation. Nothing in the product includes it.
 #pragma once
 
 #import <AppKit/AppKit.h>
 
 #include <stdint.h>
 #include <sys/types.h>
+
+// ---------------------------------------------------------------------------
+// Availability (Availability.h, AvailabilityMacros.h)
+//
+// Apple's SDK derives __MAC_OS_X_VERSION_MIN_REQUIRED from the deployment
+// target, 15.5 for Quillmark. clang checks macOS availability only when it
+// compiles for macOS, so here a declaration introduced after the deployment
+// target is marked unavailable instead: any use of it fails the check. On a
+// Mac a use guarded by @available would pass; no source needs one, and one
+// that does must teach this check its guard first.
+
+#ifndef __MAC_OS_X_VERSION_MIN_REQUIRED
+#define __MAC_OS_X_VERSION_MIN_REQUIRED 150500
+#endif
+#define __MAC_10_9 1090
+#define __MAC_14_0 140000
+#define __MAC_15_5 150500
+#define __MAC_26_0 260000
+
+#define QM_INTRODUCED_AFTER_DEPLOYMENT(version)             \
+  __attribute__((unavailable("introduced in macOS " version \
+                             ", after the deployment target; guard it with @available")))
+
+// API_AVAILABLE(macos(...)) for each version this shim uses.
+#if __MAC_OS_X_VERSION_MIN_REQUIRED >= __MAC_10_9
+#define QM_API_AVAILABLE_MACOS_10_9
+#else
+#define QM_API_AVAILABLE_MACOS_10_9 QM_INTRODUCED_AFTER_DEPLOYMENT("10.9")
+#endif
+#if __MAC_OS_X_VERSION_MIN_REQUIRED >= __MAC_14_0
+#define QM_API_AVAILABLE_MACOS_14_0
+#else
+#define QM_API_AVAILABLE_MACOS_14_0 QM_INTRODUCED_AFTER_DEPLOYMENT("14.0")
+#endif
+#if __MAC_OS_X_VERSION_MIN_REQUIRED >= __MAC_26_0
+#define QM_API_AVAILABLE_MACOS_26_0
+#else
+#define QM_API_AVAILABLE_MACOS_26_0 QM_INTRODUCED_AFTER_DEPLOYMENT("26.0")
+#endif
 
 // ---------------------------------------------------------------------------
 // Foundation (NSObjCRuntime.h)
@@ -27,12 +66,23 @@
                            inDomains:(NSSearchPathDomainMask)domainMask;
 @end
 
+// NSUserDefaults.h
+@interface NSUserDefaults (AppleSDK)
+- (instancetype)initWithSuiteName:(NSString*)suitename QM_API_AVAILABLE_MACOS_10_9;
+@end
+
 // ---------------------------------------------------------------------------
 // AppKit
 
 // NSApplication.h
 @interface NSApplication (AppleSDK)
 - (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
+@end
+
+// NSRunningApplication.h
+@interface NSRunningApplication (AppleSDK)
+- (BOOL)activateFromApplication:(NSRunningApplication*)application
+                        options:(NSApplicationActivationOptions)options QM_API_AVAILABLE_MACOS_14_0;
 @end
 
 // NSStatusItem.h
@@ -129,9 +179,17 @@ enum CGEventSourceStateID : int32_t {
 typedef uint64_t CGEventFlags;
 enum : CGEventFlags { kCGEventFlagMaskCommand = 0x00100000 };
 
+typedef enum CGEventType : uint32_t CGEventType;
+enum CGEventType : uint32_t { kCGEventKeyDown = 10, kCGEventKeyUp = 11 };
+typedef enum CGEventField : uint32_t CGEventField;
+enum CGEventField : uint32_t { kCGKeyboardEventKeycode = 9 };
+
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID);
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown);
 void CGEventSetFlags(CGEventRef event, CGEventFlags flags);
+CGEventFlags CGEventGetFlags(CGEventRef event);
+CGEventType CGEventGetType(CGEventRef event);
+int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field);
 void CGEventPostToPid(pid_t pid, CGEventRef event);
 
 // ---------------------------------------------------------------------------

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Type-checks every Objective-C++ file of platform/macos on Linux: clang's
-# front end parses each one against GNUstep's AppKit and Foundation headers,
-# with apple_shim.h forced in for the Apple-only declarations GNUstep lacks.
-# A message to a method the receiver's class does not declare, an unknown
-# function or a mistyped argument fails the check.
+# Type-checks every Objective-C++ file of platform/macos and tests/macos on
+# Linux, with ARC on as the product is built: clang's front end parses each
+# one against GNUstep's AppKit and Foundation headers, with apple_shim.h
+# forced in for the Apple-only declarations GNUstep lacks. A message to a
+# method the receiver's class does not declare, an unknown function, a
+# mistyped argument, an API newer than the deployment target or an ARC
+# mistake fails the check.
 #
-# Usage: typecheck_macos.sh [--self-test] REPO
+# Usage: typecheck_macos.sh [--self-test] REPO [WORK]
 #   --self-test  instead checks the check: copies of the sources with one
-#                misspelled selector or function each must all fail.
+#                mistake each must all fail with the expected diagnostic.
+#   WORK         a folder for the patched runtime header (default: temporary)
 set -u
 
 self_test=0
@@ -16,7 +19,9 @@ if [[ "${1:-}" == "--self-test" ]]; then
   shift
 fi
 repo="${1:-$(cd "$(dirname "$0")/../.." && pwd)}"
+work="${2:-}"
 macos_dir="$repo/platform/macos"
+tests_dir="$repo/tests/macos"
 shim="$repo/tests/macos/apple_shim.h"
 stubs="$repo/tests/macos/sdk_stubs"
 clang="${QM_CLANG:-clang++}"
@@ -38,35 +43,53 @@ done
 [[ -n "$objc_include" ]] || fail_setup "GCC's objc/objc.h not found under /usr/lib/gcc"
 [[ -d "$macos_dir" ]] || fail_setup "no folder $macos_dir"
 
-# ARC stays off: the GCC runtime headers do not parse under -fobjc-arc.
+if [[ -z "$work" ]]; then
+  work="$(mktemp -d)"
+  trap 'rm -rf "$work"' EXIT
+fi
+# GCC's objc/runtime.h does not parse under ARC: its inline object_getClass
+# dereferences an id. A copy with that one access bridged, and its own
+# includes made to find their siblings in GCC's folder, goes on the include
+# path before the original.
+arc_include="$work/arc-include"
+mkdir -p "$arc_include/objc" || fail_setup "cannot create $arc_include"
+patched="$arc_include/objc/runtime.h"
+sed -e 's|return object->class_pointer;|return ((struct objc_object *)(__bridge void *)object)->class_pointer;|' \
+  -e 's|#include "\(objc[a-z-]*\.h\)"|#include <objc/\1>|' \
+  "$objc_include/objc/runtime.h" >"$patched.$$" && mv "$patched.$$" "$patched" ||
+  fail_setup "cannot patch $objc_include/objc/runtime.h"
+grep -q '__bridge void \*)object)->class_pointer' "$patched" ||
+  fail_setup "GCC's objc/runtime.h has changed: object_getClass was not patched"
+
 # -Werror as a whole, because "may not respond to selector" has no warning
 # flag of its own; GNUstep's headers are system headers so that only the
-# checked sources can raise a warning.
+# checked sources can raise a warning. Deprecations stay warnings, as in the
+# product's build.
 flags=(
   -std=c++20 -x objective-c++ -fsyntax-only
-  -fobjc-runtime=gnustep-1.9 -fobjc-weak -fobjc-exceptions -fno-blocks
+  -fobjc-arc -fobjc-runtime=gnustep-2.0 -fobjc-weak -fobjc-exceptions -fno-blocks
   -DGNUSTEP -DGNUSTEP_BASE_LIBRARY=1 -DGNU_GUI_LIBRARY=1 -DGNU_RUNTIME=1
-  -isystem /usr/include/GNUstep -isystem "$objc_include"
+  -isystem "$arc_include" -isystem /usr/include/GNUstep -isystem "$objc_include"
   -I "$repo/app" -I "$macos_dir" -I "$stubs"
-  -include "$shim"
-  -Wall -Wextra -Werror -Wno-error=deprecated-declarations
+  -Wall -Wextra -Wpedantic -Werror -Wno-error=deprecated-declarations
   -Werror=objc-method-access -Werror=undeclared-selector
   -Werror=incompatible-pointer-types -Werror=implicit-function-declaration
 )
 
+# check_file FILE [SHIM]
 check_file() {
-  "$clang" "${flags[@]}" "$1"
+  "$clang" "${flags[@]}" -include "${2:-$shim}" "$1"
 }
 
 shopt -s nullglob
-sources=("$macos_dir"/*.mm)
+sources=("$macos_dir"/*.mm "$tests_dir"/*.mm)
 [[ ${#sources[@]} -gt 0 ]] || fail_setup "no .mm files in $macos_dir"
 
 if [[ $self_test -eq 0 ]]; then
   failed=0
   # The product never builds against GNUstep nor sees the shim.
-  if grep -n -E 'GNUSTEP|GNUstep|apple_shim' "$macos_dir"/* ; then
-    echo "FAIL platform/macos names GNUstep or the shim" >&2
+  if grep -n -E 'GNUSTEP|GNUstep|apple_shim' "$macos_dir"/* "$tests_dir"/*.mm; then
+    echo "FAIL platform/macos or tests/macos names GNUstep or the shim" >&2
     failed=$((failed + 1))
   fi
   passed=0
@@ -85,29 +108,47 @@ if [[ $self_test -eq 0 ]]; then
 fi
 
 # Self-test: each mistake must make the check fail with the expected message.
-work="$(mktemp -d)"
-trap 'rm -rf "$work"' EXIT
+# A file named apple_shim.h means: the workspace.mm check, with a copy of the
+# shim that carries the mistake.
 mistakes=(
-  # file | correct text | misspelled text | expected diagnostic
-  "status_bar.mm|setToolTip:toNSString|setToolTipp:toNSString|instance method '-setToolTipp:' not found"
-  "workspace.mm|activateWithOptions:static_cast|activateWithOptionz:static_cast|instance method '-activateWithOptionz:' not found"
-  "status_bar.mm|[NSStatusBar systemStatusBar]|[NSStatusBar systemStatusBarr]|class method '+systemStatusBarr' not found"
-  "alerts.mm|[alert setMessageText:|[alert setTitle:|'NSAlert' may not respond to 'setTitle:'"
+  # file | correct text | wrong text | expected diagnostic (under ARC an
+  # undeclared selector is an error of its own)
+  "status_bar.mm|setToolTip:toNSString|setToolTipp:toNSString|no visible @interface for 'NSStatusBarButton' declares the selector 'setToolTipp:'"
+  "workspace.mm|activateWithOptions:static_cast|activateWithOptionz:static_cast|no visible @interface for 'NSRunningApplication' declares the selector 'activateWithOptionz:'"
+  "status_bar.mm|[NSStatusBar systemStatusBar]|[NSStatusBar systemStatusBarr]|no known class method for selector 'systemStatusBarr'"
+  "alerts.mm|[alert setMessageText:|[alert setTitle:|no visible @interface for 'NSAlert' declares the selector 'setTitle:'"
   "keyboard_events.mm|CGEventPostToPid(|CGEventPostToPidd(|use of undeclared identifier 'CGEventPostToPidd'"
+  # ARC: an Objective-C object cast to a CoreFoundation type without a
+  # bridge, and an explicit release.
+  "system.mm|return toStdString(NSHomeDirectory());|CFTypeRef home = (CFTypeRef)NSHomeDirectory(); (void)home; return {};|requires a bridged cast"
+  "alerts.mm|return [alert runModal];|const long answer = [alert runModal]; [alert release]; return answer;|ARC forbids explicit message send of 'release'"
+  # An API introduced after the deployment target, used unguarded; and the
+  # deployment target itself deciding what is usable.
+  "apple_shim.h|options:(NSApplicationActivationOptions)options QM_API_AVAILABLE_MACOS_14_0;|options:(NSApplicationActivationOptions)options QM_API_AVAILABLE_MACOS_26_0;|'activateFromApplication:options:' is unavailable: introduced in macOS 26.0"
+  "apple_shim.h|#define __MAC_OS_X_VERSION_MIN_REQUIRED 150500|#define __MAC_OS_X_VERSION_MIN_REQUIRED 130000|'activateFromApplication:options:' is unavailable: introduced in macOS 14.0"
 )
 passed=0
 failed=0
 for mistake in "${mistakes[@]}"; do
   IFS='|' read -r file correct wrong expected <<<"$mistake"
+  original="$macos_dir/$file"
+  if [[ "$file" == apple_shim.h ]]; then
+    original="$shim"
+  fi
   copy="$work/$file"
   CORRECT="$correct" WRONG="$wrong" perl -pe 's/\Q$ENV{CORRECT}\E/$ENV{WRONG}/' \
-    "$macos_dir/$file" >"$copy"
-  if cmp -s "$macos_dir/$file" "$copy"; then
-    echo "FAIL $file: '$correct' not found, nothing to misspell"
+    "$original" >"$copy"
+  if cmp -s "$original" "$copy"; then
+    echo "FAIL $file: '$correct' not found, nothing to change"
     failed=$((failed + 1))
     continue
   fi
-  if output="$(check_file "$copy" 2>&1)"; then
+  if [[ "$file" == apple_shim.h ]]; then
+    target=("$macos_dir/workspace.mm" "$copy")
+  else
+    target=("$copy")
+  fi
+  if output="$(check_file "${target[@]}" 2>&1)"; then
     echo "FAIL $file: '$wrong' passed the check"
     failed=$((failed + 1))
   elif ! grep -qF -- "$expected" <<<"$output"; then

@@ -45,7 +45,12 @@ Outcome run(std::vector<std::string> arguments) {
   wait4(pid, &status, 0, &usage);
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#ifdef __APPLE__
+  // Apple counts it in bytes.
+  result.peakKilobytes = usage.ru_maxrss / 1024;
+#else
   result.peakKilobytes = usage.ru_maxrss;
+#endif
   return result;
 }
 

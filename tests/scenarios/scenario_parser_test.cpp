@@ -124,6 +124,14 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   c = only("bootstrap fails 3");
   EXPECT_EQ(c.op, Op::bootstrapFails);
   EXPECT_EQ(c.count, 3);
+  c = only("decline-activation plain");
+  EXPECT_EQ(c.op, Op::activations);
+  EXPECT_EQ(c.count, 1);
+  EXPECT_EQ(only("decline-activation all").count, 2);
+  c = only("app-location translocated");
+  EXPECT_EQ(c.op, Op::appLocation);
+  EXPECT_EQ(c.count, 2);
+  EXPECT_EQ(only("app-location applications").count, 0);
 
   c = only("click \"Interval\" \"5 minutes\"");
   EXPECT_EQ(c.words, (std::vector<std::string>{"Interval", "5 minutes"}));
@@ -225,6 +233,8 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"fail key-event 5\n", 1, "one of 1, 2, 3, 4, not 5"},
       {"fail key-event two\n", 1, "must be a whole number 0 or more"},
       {"bootstrap fails -1\n", 1, "must be a whole number 0 or more"},
+      {"decline-activation some\n", 1, "must be none, plain or all"},
+      {"app-location Desktop\n", 1, "must be applications, disk-image or translocated"},
       {"pref set k int 2.5\n", 1, "int needs a whole number, not 2.5"},
       {"pref set k bool maybe\n", 1, "must be yes or no"},
       {"pref set k string plain\n", 1, "must be a text in double quotes"},

@@ -94,6 +94,49 @@ TEST_F(DesktopTest, ActivationTakesTheFocusButOnlyUnhideShowsAHiddenApplication)
   EXPECT_EQ(world.unhidings()[0].pid, live);
 }
 
+TEST_F(DesktopTest, DeclinedActivationIsRecordedAndOnlyTheFrontCanHandOver) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  const int finder = world.startApplication("com.apple.finder", "Finder");
+  const int editor = world.startApplication("com.example.editor", "Editor");
+  world.setFrontmost(finder);
+  auto& workspace = ports().workspace;
+  RunningApplicationRef liveApp =
+      workspace.runningApplicationsWithBundleIdentifier("com.ableton.live")[0];
+  RunningApplicationRef editorApp =
+      workspace.runningApplicationsWithBundleIdentifier("com.example.editor")[0];
+  int focusEvents = 0;
+  world.setObserver(
+      [&](const Event& event) { focusEvents += event.kind == Event::Kind::activation ? 1 : 0; });
+
+  world.declineActivations(World::ActivationDecline::plain);
+  EXPECT_FALSE(liveApp->activateWithOptions(1));
+  EXPECT_EQ(world.frontmost(), finder);
+  // Only the application in front can hand its activation over.
+  EXPECT_FALSE(liveApp->activateFromApplicationOptions(*editorApp, 1));
+  EXPECT_TRUE(liveApp->activateFromApplicationOptions(*workspace.frontmostApplication(), 1));
+  EXPECT_EQ(world.frontmost(), live);
+
+  world.declineActivations(World::ActivationDecline::all);
+  EXPECT_FALSE(editorApp->activateFromApplicationOptions(*liveApp, 0));
+  EXPECT_EQ(world.frontmost(), live);
+  world.declineActivations(World::ActivationDecline::none);
+  EXPECT_TRUE(editorApp->activateWithOptions(0));
+  EXPECT_EQ(world.frontmost(), editor);
+
+  const auto& requests = world.activations();
+  ASSERT_EQ(requests.size(), 5u);
+  EXPECT_FALSE(requests[0].granted);
+  EXPECT_EQ(requests[0].handedOverBy, std::nullopt);
+  EXPECT_EQ(requests[1].handedOverBy, editor);
+  EXPECT_FALSE(requests[1].granted);
+  EXPECT_EQ(requests[2].handedOverBy, finder);
+  EXPECT_TRUE(requests[2].granted);
+  EXPECT_FALSE(requests[3].granted);
+  EXPECT_TRUE(requests[4].granted);
+  // The observer hears only what moved the focus.
+  EXPECT_EQ(focusEvents, 2);
+}
+
 TEST_F(DesktopTest, EventsStartWithTheSourceFlagsUntilSetFlagsReplacesThem) {
   const int live = world.startApplication("com.ableton.live", "Live");
   world.setSourceModifierFlags(0x20000);  // Shift held
@@ -204,6 +247,16 @@ TEST_F(DesktopTest, AccountFactsAndTheirFaults) {
   EXPECT_EQ(system.userLibraryDirectory(), std::nullopt);
   process.setMainExecutablePath("/tmp/Q.app/Contents/MacOS/Quillmark");
   EXPECT_EQ(system.mainExecutablePath(), "/tmp/Q.app/Contents/MacOS/Quillmark");
+
+  // Read-only volumes hold their mount point and what lies below it.
+  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes/Quillmark/Quillmark.app"));
+  world.setReadOnlyVolume("/Volumes/Quillmark", true);
+  EXPECT_TRUE(system.isVolumeReadOnly("/Volumes/Quillmark"));
+  EXPECT_TRUE(system.isVolumeReadOnly("/Volumes/Quillmark/Quillmark.app/Contents/MacOS/Q"));
+  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes/Quillmark 1/Quillmark.app"));
+  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes"));
+  world.setReadOnlyVolume("/Volumes/Quillmark", false);
+  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes/Quillmark/Quillmark.app"));
 
   EXPECT_EQ(system.shortTimeString(t0), "09:00");
   EXPECT_EQ(system.shortTimeString(t0 + 5 * 3600 + 5 * 60 + 59.9), "14:05");

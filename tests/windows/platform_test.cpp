@@ -10,7 +10,7 @@
 #include <string>
 
 #include "app_delegate.h"
-#include "windows_test_support.h"
+#include "tray_test_support.h"
 
 namespace qm::windows::test {
 namespace {

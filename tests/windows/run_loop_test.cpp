@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "windows_test_support.h"
+#include "tray_test_support.h"
 
 namespace qm::windows::test {
 namespace {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app_delegate.h"
-#include "windows_test_support.h"
+#include "tray_test_support.h"
 
 namespace qm::windows::test {
 namespace {

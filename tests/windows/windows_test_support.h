@@ -1,149 +1,53 @@
-// Helpers for the Windows suites: child processes ended by their handle,
-// bounded waits, status files of the stand-in programs and a temporary
-// folder.
+// Real folders, files and processes for the Windows tests, which run under
+// Wine here and natively on Windows.
 #pragma once
 
 #include <windows.h>
 
 #include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <random>
-#include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "windows_platform.h"
+namespace qm::test {
 
-namespace qm::windows::test {
+// An environment variable's value; throws when it is unset.
+std::wstring environment(const wchar_t* name);
 
-// Polls `done` every 20 ms until it holds or `seconds` have passed; true
-// when it held. Messages of this thread are dispatched meanwhile.
-inline bool waitUntil(const std::function<bool()>& done, double seconds) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-  for (;;) {
-    if (done()) {
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return false;
-    }
-    MSG message{};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    Sleep(20);
-  }
-}
+// A path this build knows in its host's form, as Windows sees it: a Linux
+// path of the cross build becomes one on Wine's Z: drive.
+std::wstring windowsPath(const char* buildPath);
 
-// A started program; ended (by its handle) when the object goes.
-class ChildProcess {
+// A fresh folder under %LOCALAPPDATA%\Programs (never the temporary folder,
+// which the Run-value step refuses), removed with its contents at the end.
+class ScratchFolder {
  public:
-  ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments) {
-    std::wstring commandLine = L"\"" + program + L"\"";
-    for (const std::wstring& argument : arguments) {
-      commandLine += L" \"" + argument + L"\"";
-    }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info{};
-    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                       nullptr, &startup, &info)) {
-      CloseHandle(info.hThread);
-      process_ = info.hProcess;
-      pid_ = info.dwProcessId;
-    }
-  }
-  ~ChildProcess() {
-    if (process_ != nullptr) {
-      if (running()) {
-        TerminateProcess(process_, 1);
-        WaitForSingleObject(process_, 5000);
-      }
-      CloseHandle(process_);
-    }
-  }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
-
-  bool started() const { return process_ != nullptr; }
-  DWORD pid() const { return pid_; }
-  HANDLE handle() const { return process_; }
-  bool running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
-  // Its main window, once it has one.
-  HWND window() const { return mainWindowOfProcess(pid_); }
-  // Waits for the window to appear.
-  HWND waitForWindow(double seconds = 10) const {
-    HWND found = nullptr;
-    waitUntil([&] { return (found = window()) != nullptr; }, seconds);
-    return found;
-  }
+  explicit ScratchFolder(const std::wstring& name);
+  ~ScratchFolder();
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
 
  private:
-  HANDLE process_ = nullptr;
-  DWORD pid_ = 0;
+  std::wstring path_;
 };
 
-// What a stand-in program has received, read from its status file.
-struct StandInCounts {
-  int saves = -1;
-  int keys = -1;
-  int activations = -1;
-  int repeats = -1;
-};
+void copyFile(const std::wstring& from, const std::wstring& to);
+std::string readFile(const std::wstring& path);
 
-inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
-  StandInCounts counts;
-  std::ifstream in(statusFile);
-  std::string name;
-  int value = 0;
-  while (in >> name >> value) {
-    if (name == "saves") {
-      counts.saves = value;
-    } else if (name == "keys") {
-      counts.keys = value;
-    } else if (name == "activations") {
-      counts.activations = value;
-    } else if (name == "repeats") {
-      counts.repeats = value;
-    }
-  }
-  return counts;
-}
+// Starts a program with the given command-line arguments; returns its
+// process handle (owned by the caller).
+HANDLE startProcess(const std::wstring& program, const std::wstring& arguments = L"");
+// Exit status once it ended within the wait, else -1.
+int waitForExit(HANDLE process, DWORD milliseconds);
 
-// A fresh folder under the temporary folder, removed at the end.
-class TempFolder {
- public:
-  TempFolder() {
-    // The process id keeps runs apart: MinGW's random_device may repeat
-    // its sequence from one process to the next.
-    static int made = 0;
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("qm-win-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(made++) +
-             "-" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempFolder(const TempFolder&) = delete;
-  TempFolder& operator=(const TempFolder&) = delete;
-  const std::filesystem::path& path() const { return path_; }
+// Ids of the running processes started from the executable at imagePath.
+std::vector<DWORD> processesAt(const std::wstring& imagePath);
+// Ends each of them, by id, and waits for it to go.
+void endProcessesAt(const std::wstring& imagePath);
 
- private:
-  std::filesystem::path path_;
-};
+// Polls until the condition holds or the time is up; returns how long it
+// took, or nothing.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
+               std::chrono::milliseconds* took = nullptr);
 
-inline std::string readWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-}  // namespace qm::windows::test
+}  // namespace qm::test

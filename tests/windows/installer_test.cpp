@@ -1,0 +1,136 @@
+// The installer made by cpack, run silently in the private Wine prefix:
+// what it leaves behind after installing and after uninstalling.
+#include <windows.h>
+
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "windows_test_support.h"
+
+namespace qm::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr wchar_t kUninstallKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmark";
+constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr wchar_t kSettingsKey[] = L"Software\\Vellum\\Quillmark";
+
+std::wstring registryString(const wchar_t* key, const wchar_t* name) {
+  wchar_t data[2048] = L"";
+  DWORD size = sizeof data;
+  if (RegGetValueW(HKEY_CURRENT_USER, key, name, RRF_RT_REG_SZ, nullptr, data, &size) !=
+      ERROR_SUCCESS) {
+    return L"<none>";
+  }
+  return data;
+}
+
+bool keyExists(const wchar_t* key) {
+  HKEY opened = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, key, 0, KEY_READ, &opened) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(opened);
+  return true;
+}
+
+// The user's own Start menu programs folder.
+std::wstring startMenu() {
+  PWSTR path = nullptr;
+  std::wstring folder;
+  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &path))) {
+    folder = path;
+  }
+  CoTaskMemFree(path);
+  return folder;
+}
+
+bool exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class Installer : public ::testing::Test {
+ protected:
+  Installer()
+      : folder_(environment(L"LOCALAPPDATA") + L"\\Programs\\Quillmark"),
+        watcher_(folder_ + L"\\QuillmarkWatcher.exe"),
+        data_(environment(L"LOCALAPPDATA") + L"\\Quillmark") {}
+
+  void install() {
+    HANDLE setup = startProcess(windowsPath(QM_INSTALLER_EXE), L"/S");
+    ASSERT_EQ(waitForExit(setup, 60000), 0);
+    CloseHandle(setup);
+  }
+
+  // The uninstaller runs on from a copy of itself: wait for its work.
+  void uninstall(const std::wstring& options) {
+    HANDLE uninstaller = startProcess(folder_ + L"\\Uninstall.exe", options);
+    EXPECT_EQ(waitForExit(uninstaller, 60000), 0);
+    CloseHandle(uninstaller);
+    ASSERT_TRUE(waitUntil([&] { return !exists(folder_) && !keyExists(kUninstallKey); }, 30s));
+  }
+
+  std::wstring folder_;
+  std::wstring watcher_;
+  std::wstring data_;
+};
+
+TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
+  install();
+  EXPECT_TRUE(exists(watcher_));
+  EXPECT_TRUE(exists(folder_ + L"\\Uninstall.exe"));
+  EXPECT_EQ(registryString(kUninstallKey, L"DisplayName"), L"Quillmark");
+  EXPECT_EQ(registryString(kUninstallKey, L"UninstallString"),
+            L"\"" + folder_ + L"\\Uninstall.exe\"");
+  EXPECT_EQ(registryString(kUninstallKey, L"InstallLocation"), folder_);
+  EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"\"" + watcher_ + L"\"");
+  if (exists(folder_ + L"\\Quillmark.exe")) {
+    EXPECT_EQ(registryString(kUninstallKey, L"DisplayIcon"), folder_ + L"\\Quillmark.exe");
+  }
+  // The watcher runs at once, not only from the next logon.
+  EXPECT_TRUE(waitUntil([&] { return !processesAt(watcher_).empty(); }, 5s));
+
+  // Installing again over the running watcher replaces it: one runs after.
+  install();
+  const std::wstring shortcut = startMenu() + L"\\Quillmark.lnk";
+  EXPECT_TRUE(waitUntil([&] { return processesAt(watcher_).size() == 1; }, 5s));
+  EXPECT_EQ(exists(shortcut), exists(folder_ + L"\\Quillmark.exe"));
+  ASSERT_TRUE(waitUntil([&] { return exists(data_ + L"\\Logs\\QuillmarkWatcher.log"); }, 5s));
+
+  HKEY settings = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &settings, nullptr),
+            ERROR_SUCCESS);
+  const DWORD seconds = 180;
+  RegSetValueExW(settings, L"autosave.interval.seconds", 0, REG_DWORD,
+                 reinterpret_cast<const BYTE*>(&seconds), sizeof seconds);
+  RegCloseKey(settings);
+
+  uninstall(L"/S");
+  EXPECT_TRUE(processesAt(watcher_).empty());
+  EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"<none>");
+  EXPECT_FALSE(keyExists(kUninstallKey));
+  EXPECT_FALSE(exists(shortcut));
+  // Settings and logs stay for a later install.
+  EXPECT_TRUE(keyExists(kSettingsKey));
+  EXPECT_TRUE(exists(data_ + L"\\Logs\\QuillmarkWatcher.log"));
+
+  // Asked to, it takes them too.
+  install();
+  EXPECT_TRUE(waitUntil([&] { return !processesAt(watcher_).empty(); }, 5s));
+  uninstall(L"/S /PURGE");
+  EXPECT_TRUE(processesAt(watcher_).empty());
+  EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"<none>");
+  EXPECT_FALSE(keyExists(kSettingsKey));
+  EXPECT_FALSE(exists(data_));
+}
+
+}  // namespace
+}  // namespace qm::test

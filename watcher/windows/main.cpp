@@ -1,0 +1,111 @@
+// QuillmarkWatcher.exe [<app-folder> <executable-path>]
+// QuillmarkWatcher.exe --stop
+//
+// Started at logon from the Run value. Every 3 seconds: if Ableton Live runs
+// in this user's session and Quillmark.exe beside the watcher does not, start
+// it. Runs until its process is ended. --stop ends this user's Quillmark and
+// watcher of this folder instead, for the uninstaller.
+#include <stdio.h>
+#include <wchar.h>
+
+#include "watcher_win.h"
+
+namespace {
+
+// Long enough for the stopped programs to let go of their files.
+constexpr DWORD kStopWaitMilliseconds = 5000;
+constexpr DWORD kPassMilliseconds = 3000;
+
+const char* state_name(int state) {
+  return state == 1 ? "running" : "not running";
+}
+
+int full_path(const wchar_t* path, wchar_t* out, size_t capacity) {
+  DWORD length = GetFullPathNameW(path, static_cast<DWORD>(capacity), out, nullptr);
+  return length > 0 && length < capacity;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t* argv[]) {
+  wchar_t own_path[kPathCapacity];
+  wchar_t app_path[kPathCapacity];
+  wchar_t executable_path[kPathCapacity];
+  const wchar_t* program = argc > 0 && argv[0] != nullptr ? argv[0] : kWatcherExecutableName;
+
+  DWORD own_length = GetModuleFileNameW(nullptr, own_path, kPathCapacity);
+  int derived =
+      own_length > 0 && own_length < kPathCapacity &&
+      derive_paths_from_helper(own_path, app_path, kPathCapacity, executable_path, kPathCapacity);
+  if (argc == 2 && wcscmp(argv[1], L"--stop") == 0) {
+    if (!derived) {
+      return kUsageExitStatus;
+    }
+    end_user_processes(nullptr, executable_path, kStopWaitMilliseconds);
+    end_user_processes(nullptr, own_path, kStopWaitMilliseconds);
+    return 0;
+  }
+
+  int settled = argc >= 3 ? full_path(argv[1], app_path, kPathCapacity) &&
+                                full_path(argv[2], executable_path, kPathCapacity)
+                          : derived;
+  if (!settled) {
+    fwprintf(stderr, L"usage: %ls <app-path> <executable-path>\n", program);
+    return kUsageExitStatus;
+  }
+  // A newline in a path would split a log line in two.
+  if (has_control_characters(app_path) || has_control_characters(executable_path)) {
+    fwprintf(stderr, L"%ls: the app path and executable path must not hold control characters\n",
+             program);
+    return kUsageExitStatus;
+  }
+
+  char app_text[kPathCapacity * 3];
+  char executable_text[kPathCapacity * 3];
+  to_utf8(app_path, app_text, sizeof app_text);
+  to_utf8(executable_path, executable_text, sizeof executable_text);
+
+  // One watcher per user and session; the handle is held until the end.
+  wchar_t mutex_name[kMutexNameCapacity];
+  HANDLE mutex = watcher_mutex_name(mutex_name, kMutexNameCapacity)
+                     ? CreateMutexW(nullptr, FALSE, mutex_name)
+                     : nullptr;
+  if (mutex == nullptr) {
+    // Without its own user's identity the watcher could not tell whose Live
+    // it sees.
+    log_message("Watcher cannot tell this user's programs apart. Exiting.");
+    return 1;
+  }
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    log_message("Another watcher is already running for this user. Exiting.");
+    return 0;
+  }
+
+  log_message("Watcher started. App: %s", app_text);
+  log_message("Main executable: %s", executable_text);
+
+  int previous_live = -1;
+  int previous_app = -1;
+  for (;;) {
+    int live = ableton_running();
+    int app = autosave_running(executable_path);
+
+    if (live != previous_live) {
+      log_message("Ableton state changed: %s", state_name(live));
+      previous_live = live;
+    }
+    if (app != previous_app) {
+      log_message("Quillmark state changed: %s", state_name(app));
+      previous_app = app;
+    }
+    if (live == 1 && app == 0) {
+      log_message("Ableton is running but Quillmark is not. Launching app...");
+      if (launch_autosave(app_path, executable_path)) {
+        log_message("Launch command sent successfully.");
+      } else {
+        log_message("Launch command failed.");
+      }
+    }
+    Sleep(kPassMilliseconds);
+  }
+}

@@ -1,0 +1,62 @@
+// QuillmarkWatcher.exe: polls for Ableton Live and starts Quillmark.exe
+// whenever Live runs without it, for the user and session it runs in. Plain
+// functions over Win32 and the C library; every text lives in a fixed buffer.
+#pragma once
+
+#include <windows.h>
+
+#include <stddef.h>
+
+// Buffer sizes, in UTF-16 units for paths and bytes for log text.
+inline constexpr size_t kPathCapacity = 1024;     // app folder and executable path
+inline constexpr size_t kLogPathCapacity = 1024;  // the log file's path
+inline constexpr size_t kLogLineCapacity = 4096;  // one log line in UTF-8
+inline constexpr size_t kMutexNameCapacity = 256;
+
+// Exit status after the usage line or an unusable pair of paths.
+inline constexpr int kUsageExitStatus = 64;
+
+inline constexpr wchar_t kQuillmarkExecutableName[] = L"Quillmark.exe";
+inline constexpr wchar_t kWatcherExecutableName[] = L"QuillmarkWatcher.exe";
+
+// The folder of the watcher's own path and Quillmark.exe in it. Returns 1
+// when both fit their buffers, 0 otherwise.
+int derive_paths_from_helper(const wchar_t* helper_path, wchar_t* app_path, size_t app_capacity,
+                             wchar_t* executable_path, size_t executable_capacity);
+
+// Appends "[timestamp] message\n" in UTF-8 to
+// %LOCALAPPDATA%\Quillmark\Logs\QuillmarkWatcher.log, making the two folders
+// when missing. Drops the line when LOCALAPPDATA is unset or too long, or the
+// path is not a regular file that can be opened at once.
+void log_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The probes: 1 when a process of this user in this session runs Live (an
+// executable named "Ableton Live <anything>.exe", any case), or runs the
+// executable at executable_path.
+int ableton_running();
+int autosave_running(const wchar_t* executable_path);
+
+// Starts executable_path detached, in app_path; 1 when CreateProcessW did.
+int launch_autosave(const wchar_t* app_path, const wchar_t* executable_path);
+
+// "Ableton Live 12 Suite.exe" and its kin, in any case.
+int is_live_executable_name(const wchar_t* name);
+
+// 1 when the process runs as this process's user and in its session.
+// Processes that cannot be asked (another user's, usually) are not ours.
+int process_is_ours(DWORD pid);
+
+// Ends every process of this user and session, other than this one, whose
+// executable file is named file_name (when not null) or whose full image path
+// is image_path (when not null), and waits up to wait_ms for them to go.
+// Returns how many it ended.
+int end_user_processes(const wchar_t* file_name, const wchar_t* image_path, DWORD wait_ms);
+
+// Names the per-user mutex: "Local\QuillmarkWatcher-" and the user's SID.
+int watcher_mutex_name(wchar_t* out, size_t capacity);
+
+// 1 when text holds a control character (a newline could forge a log line).
+int has_control_characters(const wchar_t* text);
+
+// UTF-16 to UTF-8 into a fixed buffer; "" when it does not fit.
+void to_utf8(const wchar_t* text, char* out, size_t capacity);
