@@ -63,9 +63,10 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<Alerts> alerts = makeAlerts();
     std::unique_ptr<Graphics> graphics = makeGraphics();
     std::unique_ptr<System> system = makeSystem();
+    Desktop desktop;
     Platform platform() {
       return Platform{*runLoop,   *workspace, *accessibility, *keyboardEvents, *preferences,
-                      *statusBar, *alerts,    *graphics,      *system};
+                      *statusBar, *alerts,    *graphics,      *system,         desktop};
     }
   };
 
