@@ -1,69 +1,16 @@
 // The application's settings as values under one registry key of the
 // current user, one value per key. They are read the way macOS reads its
 // defaults: a number (DWORD or QWORD) or a text holding one.
-#include <limits>
 #include <memory>
 #include <optional>
 #include <string>
 #include <variant>
 
+#include "preference_text.h"
 #include "windows_platform.h"
 
 namespace qm::windows {
 namespace {
-
-constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-constexpr std::int64_t kMin = std::numeric_limits<std::int64_t>::min();
-
-bool isBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f';
-}
-
-// Leading blanks, a sign, then digits up to the first other character;
-// saturating, 0 when there are none.
-std::int64_t textIntegerValue(const std::wstring& text) {
-  std::size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-    negative = text[i] == L'-';
-    ++i;
-  }
-  // Accumulated as a negative number so that the minimum fits.
-  std::int64_t value = 0;
-  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
-    const int digit = text[i] - L'0';
-    if (value < (kMin + digit) / 10) {
-      return negative ? kMin : kMax;
-    }
-    value = value * 10 - digit;
-  }
-  if (negative) {
-    return value;
-  }
-  return value == kMin ? kMax : -value;
-}
-
-// "YES", "true" or a number other than zero, as macOS reads a text.
-bool textBoolValue(const std::wstring& text) {
-  std::size_t i = 0;
-  while (i < text.size() && isBlank(text[i])) {
-    ++i;
-  }
-  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) {
-    ++i;
-  }
-  while (i < text.size() && text[i] == L'0') {
-    ++i;
-  }
-  if (i == text.size()) {
-    return false;
-  }
-  const wchar_t c = text[i];
-  return c == L'Y' || c == L'y' || c == L'T' || c == L't' || (c >= L'1' && c <= L'9');
-}
 
 using Value = std::variant<std::int64_t, std::wstring>;
 
@@ -79,7 +26,7 @@ class RegistryPreferences final : public Preferences {
     if (const auto* number = std::get_if<std::int64_t>(&*value)) {
       return *number;
     }
-    return textIntegerValue(std::get<std::wstring>(*value));
+    return textIntegerValue(std::wstring_view(std::get<std::wstring>(*value)));
   }
 
   bool boolForKey(const std::string& key) override {
@@ -90,7 +37,7 @@ class RegistryPreferences final : public Preferences {
     if (const auto* number = std::get_if<std::int64_t>(&*value)) {
       return *number != 0;
     }
-    return textBoolValue(std::get<std::wstring>(*value));
+    return textBoolValue(std::wstring_view(std::get<std::wstring>(*value)));
   }
 
   bool hasObjectForKey(const std::string& key) override {
