@@ -20,6 +20,7 @@ AppDelegate::~AppDelegate() {
   stopTimer(liveMonitorTimer_);
   stopTimer(waitingAnimationTimer_);
   stopTimer(countdownTimer_);
+  stopTimer(pauseCheckTimer_);
   stopTimer(bootstrapRetryTimer_);
 }
 

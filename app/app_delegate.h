@@ -43,21 +43,30 @@ inline constexpr double kAutomaticQuitDelay = 6.0;
 inline constexpr double kFirstLaunchRequestDelay = 1.0;
 inline constexpr std::uint32_t kActivationSettleMicroseconds = 500000;
 inline constexpr std::uint32_t kFocusRestoreDelayMicroseconds = 150000;
+// An automatic save waits until the user has pressed nothing for this long
+// and holds nothing, checking again at the shorter period.
+inline constexpr double kUserPauseSeconds = 2.0;
+inline constexpr double kPauseCheckInterval = 0.25;
+inline constexpr std::string_view kWaitingForPauseStatusLine = "◐ Waiting for a pause in typing";
+inline constexpr std::string_view kWaitingForPauseLogMessage =
+    "Autosave waiting for a pause in typing.";
+inline constexpr std::string_view kInputHeldError =
+    "Nothing was sent: a key or mouse button was held down";
 
 // The save command: these key strokes in order, each flagged with exactly
-// kEventFlagMaskCommand, posted to Live's process.
+// kEventFlagMaskCommand, posted to Live's process. The S stroke uses the key
+// that types "s" with Command in the current layout; kVirtualKeyS is that key
+// on a US keyboard and the answer when the layout cannot tell.
 struct KeyStroke {
   std::uint16_t virtualKey;
   bool keyDown;
 };
 inline constexpr std::uint16_t kVirtualKeyCommand = 55;
 inline constexpr std::uint16_t kVirtualKeyS = 1;
-inline constexpr std::array<KeyStroke, 4> kSaveKeyStrokes = {{
-    {kVirtualKeyCommand, true},
-    {kVirtualKeyS, true},
-    {kVirtualKeyS, false},
-    {kVirtualKeyCommand, false},
-}};
+constexpr std::array<KeyStroke, 4> saveKeyStrokes(std::uint16_t sKey) {
+  return {{{kVirtualKeyCommand, true}, {sKey, true}, {sKey, false}, {kVirtualKeyCommand, false}}};
+}
+inline constexpr std::array<KeyStroke, 4> kSaveKeyStrokes = saveKeyStrokes(kVirtualKeyS);
 
 class AppDelegate {
  public:
@@ -140,6 +149,8 @@ class AppDelegate {
   const TimerRef& liveMonitorTimer() const { return liveMonitorTimer_; }
   const TimerRef& waitingAnimationTimer() const { return waitingAnimationTimer_; }
   const TimerRef& countdownTimer() const { return countdownTimer_; }
+  // Runs while an automatic save waits for the user to pause.
+  const TimerRef& pauseCheckTimer() const { return pauseCheckTimer_; }
   std::int64_t waitingAnimationFrame() const { return waitingAnimationFrame_; }
   bool didAskForAccessibility() const { return didAskForAccessibility_; }
   bool hasSeenAbletonRunning() const { return hasSeenAbletonRunning_; }
@@ -174,8 +185,21 @@ class AppDelegate {
   void stopCountdownTimer();
   void handleCountdownTimer();
   void handleWaitingAnimationTimer();
+  // Waiting for the user's pause before an automatic save: whether the user
+  // pressed something lately or holds something now; the start of a wait
+  // (logged once per waiting save); its checks; and its end.
+  bool userIsBusy();
+  void waitForUserPause();
+  void startPauseChecks();
+  void handlePauseCheckTimer();
+  void stopWaitingForUserPause();
 
   // Save command
+  enum class SaveOutcome { sent, failed, heldBack };
+  // performSaveIsManual with its outcome. An automatic save that found a key
+  // held is held back: it reports nothing and does not refresh, its caller
+  // makes it wait.
+  SaveOutcome attemptSaveIsManual(bool manual);
   void restoreFocusToUnlessSameAs(const RunningApplicationRef& application,
                                   const RunningApplicationRef& other);
   RunningApplicationRef runningAbleton();
@@ -247,6 +271,7 @@ class AppDelegate {
   TimerRef liveMonitorTimer_;
   TimerRef waitingAnimationTimer_;
   TimerRef countdownTimer_;
+  TimerRef pauseCheckTimer_;
   TimerRef bootstrapRetryTimer_;
   std::vector<std::string> bootstrapArguments_;
   int bootstrapRetriesMade_ = 0;

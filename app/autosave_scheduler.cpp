@@ -31,6 +31,8 @@ std::string AppDelegate::intervalStatusText() const {
 void AppDelegate::configureAutosaveTimer() {
   stopTimer(autosaveTimer_);
   setNextAutosaveAt(std::nullopt);
+  // A save waiting for the user belongs to the schedule being replaced.
+  stopWaitingForUserPause();
 
   if (!autosaveConditionsHold()) {
     logMessage(platform_.desktop.words().autosaveNotStartedMessage);
@@ -46,13 +48,69 @@ void AppDelegate::configureAutosaveTimer() {
 }
 
 void AppDelegate::handleAutosaveTimer() {
+  // A save already waits for the user: this fire adds nothing to it.
+  if (pauseCheckTimer()) {
+    return;
+  }
   logMessage("Autosave timer fired.");
-  performSaveIsManual(false);
+  // Bringing Live forward now would take the user's next keys with it.
+  if (userIsBusy() || attemptSaveIsManual(false) == SaveOutcome::heldBack) {
+    waitForUserPause();
+    refreshMenu();
+    return;
+  }
   // Measured from the end of the attempt; when a condition has gone, the
   // Live monitor stops the schedule at its next tick instead.
   if (autosaveConditionsHold()) {
     setNextAutosaveAt(platform_.runLoop.now() + autosaveIntervalSeconds());
     startCountdownTimerIfNeeded();
+  }
+}
+
+bool AppDelegate::userIsBusy() {
+  UserActivity& user = platform_.userActivity;
+  // A reading that is no number does not hold saves back for good.
+  return user.secondsSinceLastUserInput() < kUserPauseSeconds || user.isUserInputHeld();
+}
+
+void AppDelegate::waitForUserPause() {
+  if (pauseCheckTimer()) {
+    return;
+  }
+  logMessage(kWaitingForPauseLogMessage);
+  startPauseChecks();
+}
+
+void AppDelegate::startPauseChecks() {
+  pauseCheckTimer_ = makeRepeatingTimer(kPauseCheckInterval, &AppDelegate::handlePauseCheckTimer);
+}
+
+void AppDelegate::stopWaitingForUserPause() {
+  stopTimer(pauseCheckTimer_);
+}
+
+void AppDelegate::handlePauseCheckTimer() {
+  // Live quit or the permission went before the monitor's next tick.
+  if (!autosaveConditionsHold()) {
+    stopWaitingForUserPause();
+    refreshMenu();
+    return;
+  }
+  if (userIsBusy()) {
+    return;
+  }
+  stopWaitingForUserPause();
+  if (attemptSaveIsManual(false) == SaveOutcome::heldBack) {
+    // Still the same waiting save: no second log line.
+    startPauseChecks();
+    refreshMenu();
+    return;
+  }
+  // As after a manual save, the next automatic save comes one full interval
+  // after this one.
+  if (autosaveConditionsHold()) {
+    configureAutosaveTimer();
+    refreshMenu();
   }
 }
 

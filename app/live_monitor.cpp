@@ -25,6 +25,7 @@ void AppDelegate::handleLiveMonitorTimer() {
     stopTimer(autosaveTimer_);
     setNextAutosaveAt(std::nullopt);
     stopCountdownTimer();
+    stopWaitingForUserPause();
   }
   refreshMenu();
 }
@@ -52,6 +53,7 @@ void AppDelegate::updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning
   if (elapsed >= kAutomaticQuitDelay) {
     stopTimer(autosaveTimer_);
     stopCountdownTimer();
+    stopWaitingForUserPause();
     stopWaitingAnimation();
     platform_.system.terminate();
   }

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -62,7 +63,11 @@ class RunningApplication {
  public:
   virtual ~RunningApplication() = default;
   virtual int processIdentifier() const = 0;
+  // Hidden (macOS) or minimised (Windows): none of its windows is shown.
+  virtual bool isHidden() const = 0;
   virtual bool unhide() = 0;
+  // Hides it again without giving it the focus.
+  virtual bool hide() = 0;
   // A request: since macOS 14 the system may decline it, and then the
   // answer is false.
   virtual bool activateWithOptions(unsigned options) = 0;
@@ -81,6 +86,10 @@ class Workspace {
       const std::string& bundleIdentifier) = 0;
   // The application that has the focus, or null.
   virtual RunningApplicationRef frontmostApplication() = 0;
+  // The process that has the focus at this very moment, or none. Unlike
+  // frontmostApplication(), which may only catch up when the main run loop
+  // turns, this reads a source that is current within one turn.
+  virtual std::optional<int> frontmostProcessIdentifierNow() = 0;
   // False when the text does not parse as a URL or the open failed.
   virtual bool openURL(const std::string& url) = 0;
 };
@@ -110,6 +119,7 @@ class KeyboardEvent {
   virtual void setFlags(std::uint64_t flags) = 0;
   virtual void postToPid(int pid) = 0;
 };
+using KeyboardEventList = std::span<const std::unique_ptr<KeyboardEvent>>;
 
 // Owns one event source; destroying it releases the source.
 class EventSource {
@@ -118,6 +128,15 @@ class EventSource {
   // Null when the system could not make the event.
   virtual std::unique_ptr<KeyboardEvent> createKeyboardEvent(std::uint16_t virtualKey,
                                                              bool keyDown) = 0;
+  // Posts the events to the process in order, as one delivery where the
+  // system offers one. False when not all of them went out; a key that went
+  // down is then let up again.
+  virtual bool postEventsToPid(KeyboardEventList events, int pid) {
+    for (const auto& event : events) {
+      event->postToPid(pid);
+    }
+    return true;
+  }
 };
 
 class KeyboardEvents {
@@ -125,6 +144,22 @@ class KeyboardEvents {
   virtual ~KeyboardEvents() = default;
   // Null when the system could not make a source.
   virtual std::unique_ptr<EventSource> createEventSource(int stateId) = 0;
+  // The virtual key that types `character` while Command is held, in the
+  // keyboard layout in use now; none when the layout cannot tell.
+  virtual std::optional<std::uint16_t> virtualKeyTypingWithCommand(char32_t character) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// The person at the keyboard
+
+class UserActivity {
+ public:
+  virtual ~UserActivity() = default;
+  // Seconds since the user last pressed a key or a mouse button. Where the
+  // system cannot tell presses from other input, any input counts.
+  virtual double secondsSinceLastUserInput() = 0;
+  // Whether a key or a mouse button is held down now.
+  virtual bool isUserInputHeld() = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -327,6 +362,7 @@ struct DesktopWords {
   // Why a save failed.
   std::string_view permissionRequiredError = "Accessibility access is required";
   std::string_view noKeyEventsError = "Could not build Cmd+S events";
+  std::string_view keysNotSentError = "Could not send all of the Cmd+S keys";
   // The log line of a schedule that cannot start.
   std::string_view autosaveNotStartedMessage =
       "Autosave timer not started: app is disabled, Ableton is missing, or Accessibility is "
@@ -360,6 +396,7 @@ struct Platform {
   Workspace& workspace;
   Accessibility& accessibility;
   KeyboardEvents& keyboardEvents;
+  UserActivity& userActivity;
   Preferences& preferences;
   StatusBar& statusBar;
   Alerts& alerts;

@@ -1,5 +1,6 @@
 // Save command delivery: find Live, bring it forward, post Cmd+S to its
 // process and give the focus back.
+#include <algorithm>
 #include <array>
 
 #include "app_delegate.h"
@@ -45,6 +46,14 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
   }
 
   const RunningApplicationRef previous = platform_.workspace.frontmostApplication();
+  // A Live the user had put away goes away again once the focus is back.
+  const bool liveWasHidden = live->isHidden();
+  const auto giveFocusBack = [&] {
+    restoreFocusToUnlessSameAs(previous, live);
+    if (liveWasHidden) {
+      live->hide();
+    }
+  };
   live->unhide();
   requestActivation(live, kApplicationActivateAllWindows);
   // Give Live time to come forward before it receives the keys.
@@ -54,60 +63,65 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
     // hand Ctrl+S to another program: post nothing.
     if (platform_.desktop.keysReachOnlyTheFrontWindow()) {
       fail(kNotInFrontError);
-      restoreFocusToUnlessSameAs(previous, live);
+      giveFocusBack();
       return false;
     }
     // The keys are addressed to Live's process, so they reach it even from
     // behind; the log tells why its window did not flash forward.
     logMessage(kLiveStayedBehindMessage);
   }
+  // A held key would repeat into Live or join the shortcut (Shift makes it
+  // Save As), and a held button may be dragging: send nothing.
+  if (platform_.userActivity.isUserInputHeld()) {
+    fail(kInputHeldError);
+    giveFocusBack();
+    return false;
+  }
 
   std::unique_ptr<EventSource> source =
       platform_.keyboardEvents.createEventSource(kEventSourceStateCombinedSessionState);
   if (!source) {
     fail(kNoEventSourceError);
-    restoreFocusToUnlessSameAs(previous, live);
+    giveFocusBack();
     return false;
   }
 
-  std::array<std::unique_ptr<KeyboardEvent>, kSaveKeyStrokes.size()> events;
+  // The key that types "s" with Command: not the same key on every layout.
+  const auto strokes = saveKeyStrokes(
+      platform_.keyboardEvents.virtualKeyTypingWithCommand(U's').value_or(kVirtualKeyS));
+  std::array<std::unique_ptr<KeyboardEvent>, strokes.size()> events;
   for (std::size_t i = 0; i < events.size(); ++i) {
-    events[i] =
-        source->createKeyboardEvent(kSaveKeyStrokes[i].virtualKey, kSaveKeyStrokes[i].keyDown);
+    events[i] = source->createKeyboardEvent(strokes[i].virtualKey, strokes[i].keyDown);
   }
-  for (const auto& event : events) {
-    if (!event) {
-      fail(words.noKeyEventsError);
-      for (auto& made : events) {
-        made.reset();
-      }
-      source.reset();
-      restoreFocusToUnlessSameAs(previous, live);
-      return false;
+  const bool allMade =
+      std::all_of(events.begin(), events.end(), [](const auto& event) { return event != nullptr; });
+  bool sent = false;
+  if (allMade) {
+    // Exactly Command on every event, whatever modifiers the source reported.
+    for (const auto& event : events) {
+      event->setFlags(kEventFlagMaskCommand);
     }
-  }
-
-  // Exactly Command on every event, whatever modifiers the source reported.
-  for (const auto& event : events) {
-    event->setFlags(kEventFlagMaskCommand);
-  }
-  const int pid = live->processIdentifier();
-  for (const auto& event : events) {
-    event->postToPid(pid);
+    sent = source->postEventsToPid(events, live->processIdentifier());
   }
   for (auto& event : events) {
     event.reset();
   }
   source.reset();
+  if (!allMade || !sent) {
+    fail(allMade ? words.keysNotSentError : words.noKeyEventsError);
+    giveFocusBack();
+    return false;
+  }
   platform_.runLoop.sleepMicroseconds(kFocusRestoreDelayMicroseconds);
 
-  restoreFocusToUnlessSameAs(previous, live);
+  giveFocusBack();
   return true;
 }
 
 bool AppDelegate::isFrontmost(const RunningApplicationRef& application) {
-  const RunningApplicationRef frontmost = platform_.workspace.frontmostApplication();
-  return frontmost && frontmost->processIdentifier() == application->processIdentifier();
+  // Asked within the run-loop turn that activated Live, so from a source
+  // that does not wait for the turn to end.
+  return platform_.workspace.frontmostProcessIdentifierNow() == application->processIdentifier();
 }
 
 void AppDelegate::restoreFocusToUnlessSameAs(const RunningApplicationRef& application,
@@ -126,14 +140,18 @@ bool AppDelegate::requestActivation(const RunningApplicationRef& application, un
   if (application->activateWithOptions(options)) {
     return true;
   }
-  // The system declined (activation is cooperative since macOS 14). The
-  // application in front may hand its activation over, which is honoured
-  // whatever this accessory's own standing.
+  // The system declined (since macOS 14 an activation is a request). The
+  // application in front may yield its activation to this one, so ask once
+  // more as handed over by it.
   const RunningApplicationRef front = platform_.workspace.frontmostApplication();
   return front && application->activateFromApplicationOptions(*front, options);
 }
 
 void AppDelegate::performSaveIsManual(bool manual) {
+  attemptSaveIsManual(manual);
+}
+
+AppDelegate::SaveOutcome AppDelegate::attemptSaveIsManual(bool manual) {
   std::string error;
   if (sendSaveCommandReturningError(&error)) {
     const std::string time = platform_.system.shortTimeString(platform_.runLoop.now());
@@ -144,12 +162,18 @@ void AppDelegate::performSaveIsManual(bool manual) {
     if (manual && autosaveConditionsHold()) {
       configureAutosaveTimer();
     }
-  } else {
-    setLastStatusMessage(error.empty() ? std::string(kSaveFailedMessage) : error);
-    logMessage(std::string(manual ? "Manual save" : "Autosave") +
-               " failed: " + lastStatusMessage());
+    refreshMenu();
+    return SaveOutcome::sent;
   }
+  // The user asked for a manual save and hears why it failed; an automatic
+  // one simply waits for the keys to come up.
+  if (!manual && error == kInputHeldError) {
+    return SaveOutcome::heldBack;
+  }
+  setLastStatusMessage(error.empty() ? std::string(kSaveFailedMessage) : error);
+  logMessage(std::string(manual ? "Manual save" : "Autosave") + " failed: " + lastStatusMessage());
   refreshMenu();
+  return SaveOutcome::failed;
 }
 
 void AppDelegate::saveNow() {

@@ -115,6 +115,8 @@ void AppDelegate::refreshMenu() {
     statusLine = kAbletonClosedStatusMessage;
   } else if (!running) {
     statusLine = concat({symbol, " Waiting for Ableton Live"});
+  } else if (pauseCheckTimer()) {
+    statusLine = kWaitingForPauseStatusLine;
   } else if (countdownActive && !message.empty()) {
     statusLine = concat({kCheck, message, kDot, "next ", countdown});
   } else if (countdownActive) {

@@ -5,9 +5,14 @@
 namespace qm::simtool {
 
 int completedSaveSequences(const std::vector<sim::PostedKeyEvent>& events, int pid) {
+  // Command, then the key that types "s" in the layout of the moment, with
+  // nothing but Command held by either side.
   const auto matches = [](const sim::PostedKeyEvent& event, std::size_t step) {
-    return event.keyCode == kSaveKeyStrokes[step].virtualKey &&
-           event.keyDown == kSaveKeyStrokes[step].keyDown && event.flags == kEventFlagMaskCommand;
+    const KeyStroke& stroke = kSaveKeyStrokes[step];
+    const bool key = stroke.virtualKey == kVirtualKeyCommand ? event.keyCode == kVirtualKeyCommand
+                                                             : event.typed == "s";
+    return key && event.keyDown == stroke.keyDown &&
+           (event.flags | event.heldFlags) == kEventFlagMaskCommand;
   };
   int completed = 0;
   std::size_t matched = 0;

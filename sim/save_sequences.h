@@ -8,8 +8,9 @@
 
 namespace qm::simtool {
 
-// Complete runs of the save command's key strokes posted to `pid`, each
-// event flagged with exactly the Command mask. Any other event to that pid
+// Complete runs of the save command's key strokes posted to `pid` that type
+// Command-S in the layout of their moment, each event flagged with exactly
+// the Command mask and no other modifier held by the user. Any other event to that pid
 // breaks a run; a Command down that breaks one starts the next.
 int completedSaveSequences(const std::vector<sim::PostedKeyEvent>& events, int pid);
 

@@ -449,6 +449,8 @@ constexpr std::pair<const char*, Check> kChecks[] = {
     {"file", Check::file},
     {"opened", Check::opened},
     {"opened-count", Check::openedCount},
+    {"stray-keys", Check::strayKeys},
+    {"live", Check::live},
 };
 
 void readExpectation(Reader& in, Command& command) {
@@ -499,7 +501,11 @@ void readExpectation(Reader& in, Command& command) {
     case Check::prompts:
     case Check::launchctl:
     case Check::openedCount:
+    case Check::strayKeys:
       command.count = in.count("the expected number");
+      break;
+    case Check::live:
+      command.flag = in.choice("Live's state", {"hidden", "shown"}) == 0;
       break;
     case Check::pref:
       command.words.push_back(in.name("a preference key"));
@@ -536,15 +542,38 @@ void readCommand(Reader& in, Command& command) {
   } else if (w == "launch") {
     command.op = Op::launch;
   } else if (w == "live") {
-    if (in.choice("live's action", {"start", "quit"}) == 0) {
+    const std::size_t action = in.choice("live's action", {"start", "quit", "hide"});
+    if (action == 0) {
       command.op = Op::liveStart;
       if (!in.atEnd()) {
         in.choice("the word after live start", {"hidden"});
         command.flag = true;
       }
     } else {
-      command.op = Op::liveQuit;
+      command.op = action == 1 ? Op::liveQuit : Op::liveHide;
     }
+  } else if (w == "user") {
+    const std::size_t action = in.choice("the user's action", {"types", "holds", "releases"});
+    if (action == 0) {
+      command.op = Op::userTypes;
+      if (!in.atEnd()) {
+        in.choice("the word after types", {"for"});
+        command.flag = true;
+        command.seconds = in.seconds("how long the user types");
+      }
+    } else if (action == 1) {
+      command.op = Op::userHolds;
+      command.count = static_cast<std::int64_t>(
+          in.choice("what the user holds", {"shift", "control", "option", "command", "mouse"}));
+    } else {
+      command.op = Op::userReleases;
+      command.count = static_cast<std::int64_t>(in.choice(
+          "what the user releases", {"shift", "control", "option", "command", "mouse", "all"}));
+    }
+  } else if (w == "keyboard-layout") {
+    command.op = Op::keyboardLayout;
+    command.count =
+        static_cast<std::int64_t>(in.choice("the keyboard layout", {"us", "dvorak", "colemak"}));
   } else if (w == "app") {
     command.op = in.choice("app's action", {"start", "quit"}) == 0 ? Op::appStart : Op::appQuit;
     command.words.push_back(in.name("a bundle identifier"));

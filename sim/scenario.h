@@ -28,6 +28,7 @@ enum class Op {
   launch,           // launch
   liveStart,        // live start [hidden]           flag: hidden
   liveQuit,         // live quit
+  liveHide,         // live hide
   appStart,         // app start ID                  words[0]: ID
   appQuit,          // app quit ID
   front,            // front ID|none                 words: {} for none
@@ -44,6 +45,10 @@ enum class Op {
   bootstrapFails,   // bootstrap fails N             count: N
   activations,      // decline-activation none|plain|all   count: 0, 1, 2
   appLocation,      // app-location applications|disk-image|translocated   count: 0, 1, 2
+  userTypes,        // user types [for D]            flag: for, seconds: D
+  userHolds,        // user holds shift|control|option|command|mouse   count: 0..4
+  userReleases,     // user releases shift|...|mouse|all               count: 0..4, 5 for all
+  keyboardLayout,   // keyboard-layout us|dvorak|colemak               count: 0, 1, 2
   click,            // click "A" ["B" ...]           words: the title path
   quitKey,          // quit-key
   expect,           // expect WHAT ...               check, words, count, flag, value
@@ -74,6 +79,8 @@ enum class Check {
   file,         // words[0]: path under home, flag: present
   opened,       // words[0]: URL
   openedCount,  // count
+  strayKeys,    // count
+  live,         // flag: hidden
 };
 
 // A preference value as a scenario writes it; Absent only in expectations.

@@ -50,6 +50,46 @@ void Session::execute(const Command& command) {
     case Op::liveQuit:
       quitApplications(command, std::string(kAbletonBundleIdentifier));
       break;
+    case Op::liveHide: {
+      const std::vector<int> pids =
+          world_.runningApplications(std::string(kAbletonBundleIdentifier));
+      if (pids.empty()) {
+        throw ScenarioError(command.line, std::string(kAbletonBundleIdentifier) + " does not run");
+      }
+      timeline_.command(world_.now(), command);
+      world_.hideApplication(pids.front());
+      break;
+    }
+    case Op::userTypes:
+      if (command.flag) {
+        world_.userTypesFor(command.seconds);
+      } else {
+        world_.userTypes();
+      }
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::userHolds:
+    case Op::userReleases: {
+      using Held = sim::World::Held;
+      static constexpr Held kHeld[] = {Held::shift, Held::control, Held::option, Held::command,
+                                       Held::mouse};
+      if (command.op == Op::userHolds) {
+        world_.userHolds(kHeld[command.count]);
+      } else if (command.count == std::ssize(kHeld)) {
+        world_.userReleasesAll();
+      } else {
+        world_.userReleases(kHeld[command.count]);
+      }
+      timeline_.command(world_.now(), command);
+      break;
+    }
+    case Op::keyboardLayout: {
+      using Layout = sim::World::KeyboardLayout;
+      static constexpr Layout kLayouts[] = {Layout::us, Layout::dvorak, Layout::colemak};
+      world_.setKeyboardLayout(kLayouts[command.count]);
+      timeline_.command(world_.now(), command);
+      break;
+    }
     case Op::appStart: {
       const int pid = startApplication(command, command.words[0], false);
       timeline_.command(world_.now(), command, "pid " + std::to_string(pid));

@@ -201,6 +201,17 @@ void Session::expect(const Command& command) {
     case Check::openedCount:
       countOf(static_cast<std::int64_t>(world_.openedURLs().size()));
       break;
+    case Check::strayKeys:
+      countOf(static_cast<std::int64_t>(
+          world_.userKeysReceivedBy(std::string(kAbletonBundleIdentifier))));
+      break;
+    case Check::live: {
+      expected = command.flag ? "hidden" : "shown";
+      const std::vector<int> pids =
+          world_.runningApplications(std::string(kAbletonBundleIdentifier));
+      actual = pids.empty() ? "not running" : world_.isHidden(pids.front()) ? "hidden" : "shown";
+      break;
+    }
   }
   if (expected != actual) {
     fail(command, what, expected, actual);

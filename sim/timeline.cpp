@@ -16,15 +16,15 @@ namespace {
 constexpr std::size_t kLabelWidth = 10;
 constexpr std::uint64_t kCommandFlag = kEventFlagMaskCommand;
 
-std::string keyName(std::uint16_t code) {
-  switch (code) {
-    case kVirtualKeyCommand:
-      return "Cmd";
-    case kVirtualKeyS:
-      return "S";
-    default:
-      return "key" + std::to_string(code);
+// Command, or the letter the key types in the layout of its moment.
+std::string keyName(const sim::PostedKeyEvent& key) {
+  if (key.keyCode == kVirtualKeyCommand) {
+    return "Cmd";
   }
+  if (key.typed.size() == 1 && key.typed[0] >= 'a' && key.typed[0] <= 'z') {
+    return std::string(1, static_cast<char>(key.typed[0] - 'a' + 'A'));
+  }
+  return key.typed.empty() ? "key" + std::to_string(key.keyCode) : key.typed;
 }
 
 }  // namespace
@@ -96,7 +96,10 @@ void Timeline::command(Date time, const scenario::Command& command, const std::s
     return;
   }
   pollLog(time);
-  const bool user = command.op == scenario::Op::click || command.op == scenario::Op::quitKey;
+  const bool user =
+      command.op == scenario::Op::click || command.op == scenario::Op::quitKey ||
+      command.op == scenario::Op::userTypes || command.op == scenario::Op::userHolds ||
+      command.op == scenario::Op::userReleases || command.op == scenario::Op::liveHide;
   emit(time, user ? "user" : "world",
        result.empty() ? command.text : command.text + "  → " + result);
 }
@@ -170,6 +173,10 @@ void Timeline::onEvent(const sim::Event& event) {
         emit(event.time, "unhide", application(event.pid));
       }
       break;
+    case Kind::hiding:
+      hidden_.insert(event.pid);
+      emit(event.time, "hide", application(event.pid));
+      break;
     case Kind::alertShown: {
       const sim::AlertRecord& alert = world.alerts()[event.index];
       std::string text = scenario::quote(alert.content.messageText) + "  buttons";
@@ -231,7 +238,7 @@ void Timeline::addKey(const sim::Event& event) {
   } else {
     keys_ += ' ';
   }
-  keys_ += keyName(key.keyCode) + (key.keyDown ? "↓" : "↑");
+  keys_ += keyName(key) + (key.keyDown ? "↓" : "↑");
   if (key.flags != kCommandFlag) {
     char flags[32];
     std::snprintf(flags, sizeof flags, "(flags 0x%llx)",

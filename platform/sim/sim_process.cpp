@@ -28,7 +28,9 @@ class SimRunningApplication final : public RunningApplication {
  public:
   SimRunningApplication(World& world, int pid) : world_(world), pid_(pid) {}
   int processIdentifier() const override { return pid_; }
+  bool isHidden() const override { return world_.isHidden(pid_); }
   bool unhide() override { return world_.unhideApplication(pid_); }
+  bool hide() override { return world_.hideApplication(pid_); }
   bool activateWithOptions(unsigned options) override {
     return world_.activateApplication(pid_, options);
   }
@@ -79,7 +81,7 @@ class SimEventSource final : public EventSource {
 
 Process::Process(World& world)
     : world_(world),
-      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, desktop_},
+      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this, desktop_},
       pid_(world.startApplication(kBundleIdentifier, "Quillmark")) {}
 
 Process::~Process() {
@@ -250,6 +252,10 @@ RunningApplicationRef Process::frontmostApplication() {
   return pid ? applicationRef(*pid) : nullptr;
 }
 
+std::optional<int> Process::frontmostProcessIdentifierNow() {
+  return world_.frontmost();
+}
+
 bool Process::openURL(const std::string& url) {
   return world_.openURL(*this, url);
 }
@@ -264,6 +270,24 @@ std::unique_ptr<EventSource> Process::createEventSource(int stateId) {
     return nullptr;
   }
   return std::make_unique<SimEventSource>(world_, *failingPosition);
+}
+
+std::optional<std::uint16_t> Process::virtualKeyTypingWithCommand(char32_t character) {
+  if (character > 0x7f) {
+    return std::nullopt;
+  }
+  return world_.keyCodeTyping(static_cast<char>(character));
+}
+
+// ---------------------------------------------------------------------------
+// UserActivity
+
+double Process::secondsSinceLastUserInput() {
+  return world_.secondsSinceLastUserPress();
+}
+
+bool Process::isUserInputHeld() {
+  return world_.userHoldsAnything();
 }
 
 // ---------------------------------------------------------------------------

@@ -27,6 +27,7 @@ class Process final : private RunLoop,
                       private Workspace,
                       private Accessibility,
                       private KeyboardEvents,
+                      private UserActivity,
                       private Preferences,
                       private StatusBar,
                       private Alerts,
@@ -83,11 +84,16 @@ class Process final : private RunLoop,
   std::vector<RunningApplicationRef> runningApplicationsWithBundleIdentifier(
       const std::string& bundleIdentifier) override;
   RunningApplicationRef frontmostApplication() override;
+  std::optional<int> frontmostProcessIdentifierNow() override;
   bool openURL(const std::string& url) override;
   // Accessibility
   bool isProcessTrustedWithOptions(bool prompt) override;
   // KeyboardEvents
   std::unique_ptr<EventSource> createEventSource(int stateId) override;
+  std::optional<std::uint16_t> virtualKeyTypingWithCommand(char32_t character) override;
+  // UserActivity
+  double secondsSinceLastUserInput() override;
+  bool isUserInputHeld() override;
   // Preferences
   std::int64_t integerForKey(const std::string& key) override;
   bool boolForKey(const std::string& key) override;

@@ -112,11 +112,13 @@ void World::runUntil(Date limit, const Process* modalOwner) {
   // What came due while a call blocked the thread is overdue: it runs as soon
   // as control is back here, even past `limit`.
   while (detail::ScheduledCallPtr call = nextDue(std::max(limit, now_), commonOnly)) {
+    deliverUserKeysUntil(call->due);
     if (call->due > now_) {
       now_ = call->due;
     }
     fire(std::move(call), modalOwner);
   }
+  deliverUserKeysUntil(limit);
   if (limit > now_) {
     now_ = limit;
   }
@@ -206,6 +208,7 @@ void World::schedulePerform(Process& owner, double delay, std::function<void()> 
 
 void World::sleepFor(double seconds) {
   if (seconds > 0) {
+    deliverUserKeysUntil(now_ + seconds);
     now_ += seconds;
   }
 }
@@ -351,7 +354,19 @@ void World::setFrontmost(std::optional<int> pid) {
   if (pid && !isRunning(*pid)) {
     throw std::invalid_argument("pid " + std::to_string(*pid) + " does not run");
   }
+  // Choosing an application shows it again, as clicking it in the Dock does.
+  if (pid) {
+    application(*pid)->hidden = false;
+  }
+  setFocus(pid);
+}
+
+void World::setFocus(std::optional<int> pid) {
   frontmost_ = pid;
+  if (pid) {
+    std::erase(focusHistory_, *pid);
+    focusHistory_.push_back(*pid);
+  }
 }
 
 std::vector<int> World::runningApplications(const std::string& bundleIdentifier) const {
@@ -373,7 +388,7 @@ bool World::activateApplication(int pid, unsigned options) {
   const bool granted = activationDecline_ == ActivationDecline::none;
   activations_.push_back(Activation{now_, pid, options, std::nullopt, granted});
   if (granted) {
-    frontmost_ = pid;
+    setFocus(pid);
     notify(Event::Kind::activation, pid, activations_.size() - 1);
   }
   return granted;
@@ -387,7 +402,7 @@ bool World::activateApplicationHandedOver(int pid, int fromPid, unsigned options
   const bool granted = activationDecline_ != ActivationDecline::all && frontmost_ == fromPid;
   activations_.push_back(Activation{now_, pid, options, fromPid, granted});
   if (granted) {
-    frontmost_ = pid;
+    setFocus(pid);
     notify(Event::Kind::activation, pid, activations_.size() - 1);
   }
   return granted;
@@ -402,6 +417,145 @@ bool World::unhideApplication(int pid) {
   unhidings_.push_back(Unhiding{now_, pid});
   notify(Event::Kind::unhiding, pid, unhidings_.size() - 1);
   return true;
+}
+
+bool World::hideApplication(int pid) {
+  Application* app = application(pid);
+  if (!app || !app->running) {
+    return false;
+  }
+  app->hidden = true;
+  hidings_.push_back(Hiding{now_, pid});
+  if (frontmost_ == pid) {
+    std::optional<int> next;
+    for (auto it = focusHistory_.rbegin(); it != focusHistory_.rend() && !next; ++it) {
+      if (*it != pid && isRunning(*it) && !isHidden(*it)) {
+        next = *it;
+      }
+    }
+    frontmost_ = next;
+  }
+  notify(Event::Kind::hiding, pid, hidings_.size() - 1);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// The person at the keyboard
+
+namespace {
+
+// The Mac's key codes of the letter keys, and what each types in a layout,
+// in the same order.
+constexpr std::uint16_t kLetterKeyCodes[] = {
+    12, 13, 14, 15, 17, 16, 32, 34, 31, 35,  // top row, Q to P on a US keyboard
+    0,  1,  2,  3,  5,  4,  38, 40, 37, 41,  // home row, A to ;
+    6,  7,  8,  9,  11, 45, 46, 43, 47, 44,  // bottom row, Z to /
+};
+constexpr std::string_view kUSLetters = "qwertyuiopasdfghjkl;zxcvbnm,./";
+constexpr std::string_view kDvorakLetters = "',.pyfgcrlaoeuidhtns;qjkxbmwvz";
+constexpr std::string_view kColemakLetters = "qwfpgjluy;arstdhneiozxcvbkm,./";
+
+std::string_view lettersOf(World::KeyboardLayout layout) {
+  switch (layout) {
+    case World::KeyboardLayout::dvorak:
+      return kDvorakLetters;
+    case World::KeyboardLayout::colemak:
+      return kColemakLetters;
+    case World::KeyboardLayout::us:
+      break;
+  }
+  return kUSLetters;
+}
+
+}  // namespace
+
+std::string World::typedCharacter(std::uint16_t keyCode) const {
+  const std::string_view letters = lettersOf(layout_);
+  for (std::size_t i = 0; i < std::size(kLetterKeyCodes); ++i) {
+    if (kLetterKeyCodes[i] == keyCode) {
+      return std::string(1, letters[i]);
+    }
+  }
+  return {};
+}
+
+std::optional<std::uint16_t> World::keyCodeTyping(char character) const {
+  const std::size_t i = lettersOf(layout_).find(character);
+  if (i == std::string_view::npos) {
+    return std::nullopt;
+  }
+  return kLetterKeyCodes[i];
+}
+
+void World::userTypes() {
+  userKeyAt(now_);
+}
+
+void World::userTypesFor(double seconds, double period) {
+  if (!std::isfinite(seconds) || seconds < 0 || !std::isfinite(period) || period <= 0) {
+    throw std::invalid_argument("typing needs a span >= 0 and a period > 0");
+  }
+  // The last key exactly at the end, whatever the rounding of the division.
+  const auto count = static_cast<std::int64_t>(std::floor(seconds / period + 1e-9)) + 1;
+  typing_.push_back(TypingSpan{now_, period, count, 0});
+  deliverUserKeysUntil(now_);
+}
+
+void World::deliverUserKeysUntil(Date time) {
+  for (;;) {
+    TypingSpan* earliest = nullptr;
+    for (TypingSpan& span : typing_) {
+      const Date due = span.start + static_cast<double>(span.next) * span.period;
+      if (due <= time && (!earliest || due < earliest->start + static_cast<double>(earliest->next) *
+                                                                   earliest->period)) {
+        earliest = &span;
+      }
+    }
+    if (!earliest) {
+      break;
+    }
+    userKeyAt(earliest->start + static_cast<double>(earliest->next++) * earliest->period);
+  }
+  std::erase_if(typing_, [](const TypingSpan& span) { return span.next >= span.count; });
+}
+
+void World::userKeyAt(Date time) {
+  lastUserPressAt_ = time;
+  userKeyPresses_.push_back(UserKeyPress{time, frontmost_});
+}
+
+void World::userHolds(Held input) {
+  lastUserPressAt_ = now_;
+  held_ |= static_cast<unsigned>(input);
+}
+
+void World::userReleases(Held input) {
+  held_ &= ~static_cast<unsigned>(input);
+}
+
+std::uint64_t World::heldModifierFlags() const {
+  constexpr std::pair<Held, std::uint64_t> kFlags[] = {
+      {Held::shift, 0x20000}, {Held::control, 0x40000},
+      {Held::option, 0x80000}, {Held::command, kEventFlagMaskCommand}};
+  std::uint64_t flags = 0;
+  for (const auto& [input, flag] : kFlags) {
+    if ((held_ & static_cast<unsigned>(input)) != 0) {
+      flags |= flag;
+    }
+  }
+  return flags;
+}
+
+double World::secondsSinceLastUserPress() const {
+  return lastUserPressAt_ ? now_ - *lastUserPressAt_ : kForever;
+}
+
+std::size_t World::userKeysReceivedBy(const std::string& bundleIdentifier) const {
+  return static_cast<std::size_t>(
+      std::count_if(userKeyPresses_.begin(), userKeyPresses_.end(), [&](const UserKeyPress& key) {
+        const Application* app = key.pid ? application(*key.pid) : nullptr;
+        return app && app->bundleIdentifier == bundleIdentifier;
+      }));
 }
 
 // ---------------------------------------------------------------------------
@@ -447,7 +601,8 @@ std::optional<int> World::makeEventSource(int stateId) {
 }
 
 void World::postKeyEvent(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags) {
-  keyEvents_.push_back(PostedKeyEvent{now_, pid, keyCode, keyDown, flags, isRunning(pid)});
+  keyEvents_.push_back(PostedKeyEvent{now_, pid, keyCode, keyDown, flags, isRunning(pid),
+                                      heldModifierFlags(), typedCharacter(keyCode)});
   notify(Event::Kind::keyEventPosted, pid, keyEvents_.size() - 1);
 }
 

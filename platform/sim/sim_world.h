@@ -54,6 +54,21 @@ struct PostedKeyEvent {
   std::uint64_t flags;
   // False when no running application had that pid.
   bool delivered;
+  // The modifiers the user held as it arrived: the receiver sees them too.
+  std::uint64_t heldFlags = 0;
+  // What the key types in the keyboard layout of that moment; "" for a key
+  // without a letter.
+  std::string typed;
+};
+// A key the user pressed and released.
+struct UserKeyPress {
+  Date time;
+  // The application in front that received it; none when nothing was.
+  std::optional<int> pid;
+};
+struct Hiding {
+  Date time;
+  int pid;
 };
 struct AlertRecord {
   Date shownAt;
@@ -88,6 +103,7 @@ struct Event {
   enum class Kind {
     activation,           // activations(); granted ones only
     unhiding,             // unhidings()
+    hiding,               // hidings(); hidden at the application's own request
     keyEventPosted,       // keyEvents()
     alertShown,           // alerts()
     alertAnswered,        // alerts()
@@ -161,7 +177,8 @@ class World {
   bool isRunning(int pid) const;
   bool isHidden(int pid) const;
   void setHidden(int pid, bool hidden);
-  // The user's focus changes; not recorded as an activation.
+  // The user's focus changes, showing a hidden application; not recorded as
+  // an activation.
   void setFrontmost(std::optional<int> pid);
   std::optional<int> frontmost() const { return frontmost_; }
   // In launch order.
@@ -175,6 +192,41 @@ class World {
   // Recorded only when asked of a running application.
   const std::vector<Activation>& activations() const { return activations_; }
   const std::vector<Unhiding>& unhidings() const { return unhidings_; }
+  // The application hides itself, as with Command-H: the focus passes to the
+  // application that had it before, if one still shows.
+  bool hideApplication(int pid);
+  const std::vector<Hiding>& hidings() const { return hidings_; }
+
+  // -------------------------------------------------------------------------
+  // The person at the keyboard. Keys go to the application in front, also
+  // while a Quillmark process sleeps, since the user does not wait for it.
+  // Keys that Quillmark posts are not the user's.
+
+  enum class KeyboardLayout { us, dvorak, colemak };
+  void setKeyboardLayout(KeyboardLayout layout) { layout_ = layout; }
+  KeyboardLayout keyboardLayout() const { return layout_; }
+  // The letter or sign a key types in the current layout ("" for none), and
+  // the key that types one.
+  std::string typedCharacter(std::uint16_t keyCode) const;
+  std::optional<std::uint16_t> keyCodeTyping(char character) const;
+
+  // One key now, or one every `period` seconds from now until `seconds`
+  // have passed (the last exactly then).
+  void userTypes();
+  void userTypesFor(double seconds, double period = 0.2);
+  enum class Held : unsigned { shift = 1, control = 2, option = 4, command = 8, mouse = 16 };
+  // A hold starts with a press; a release is not a press.
+  void userHolds(Held input);
+  void userReleases(Held input);
+  void userReleasesAll() { held_ = 0; }
+  bool userHoldsAnything() const { return held_ != 0; }
+  // The event flags of the modifier keys held now.
+  std::uint64_t heldModifierFlags() const;
+  // Infinity when the user never pressed anything.
+  double secondsSinceLastUserPress() const;
+  const std::vector<UserKeyPress>& userKeyPresses() const { return userKeyPresses_; }
+  // How many of the user's keys reached an application with that identifier.
+  std::size_t userKeysReceivedBy(const std::string& bundleIdentifier) const;
 
   // -------------------------------------------------------------------------
   // Accessibility trust. The system prompt never changes trust by itself.
@@ -286,7 +338,18 @@ class World {
     bool running;
   };
 
+  struct TypingSpan {
+    Date start;
+    double period;
+    std::int64_t count;
+    std::int64_t next;
+  };
+
   void runUntil(Date limit, const Process* modalOwner);
+  // The user's keys due up to `time`, each at its own time.
+  void deliverUserKeysUntil(Date time);
+  void userKeyAt(Date time);
+  void setFocus(std::optional<int> pid);
   detail::ScheduledCallPtr nextDue(Date limit, bool commonOnly);
   void fire(detail::ScheduledCallPtr call, const Process* modalOwner);
   void push(detail::CallQueue& queue, detail::ScheduledCallPtr call);
@@ -317,6 +380,15 @@ class World {
   ActivationDecline activationDecline_ = ActivationDecline::none;
   std::vector<Activation> activations_;
   std::vector<Unhiding> unhidings_;
+  std::vector<Hiding> hidings_;
+  // Every application that had the focus, latest last.
+  std::vector<int> focusHistory_;
+
+  KeyboardLayout layout_ = KeyboardLayout::us;
+  std::vector<TypingSpan> typing_;
+  std::vector<UserKeyPress> userKeyPresses_;
+  std::optional<Date> lastUserPressAt_;
+  unsigned held_ = 0;
 
   bool trusted_ = false;
   std::uint64_t trustChecks_ = 0;

@@ -26,6 +26,7 @@ constexpr DesktopWords kWindowsWords{
     .permissionSettingsURL = "https://github.com/vellum/quillmark#keyboard-access-on-windows",
     .permissionRequiredError = "Keyboard access is blocked: Ableton Live runs as administrator",
     .noKeyEventsError = "Could not build Ctrl+S events",
+    .keysNotSentError = "Could not send all of the Ctrl+S keys",
     .autosaveNotStartedMessage =
         "Autosave timer not started: app is disabled, Ableton is missing, or keyboard access is "
         "blocked.",

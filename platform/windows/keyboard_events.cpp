@@ -68,6 +68,13 @@ class Win32KeyboardEvents final : public KeyboardEvents {
     (void)stateId;
     return std::make_unique<Win32EventSource>();
   }
+
+  // Windows' virtual keys already follow the layout: 'S' is whichever key
+  // types "s", on Dvorak and Colemak as on QWERTY.
+  std::optional<std::uint16_t> virtualKeyTypingWithCommand(char32_t character) override {
+    (void)character;
+    return std::nullopt;
+  }
 };
 
 }  // namespace

@@ -55,14 +55,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   const auto workspace = win::makeWorkspace();
   const auto accessibility = win::makeAccessibility(*workspace);
   const auto keyboardEvents = win::makeKeyboardEvents();
+  const auto userActivity = win::makeUserActivity();
   const auto preferences = win::makePreferences(win::kPreferencesKey);
   const auto statusBar = win::makeStatusBar(*runLoop);
   const auto alerts = win::makeAlerts(*runLoop);
   const auto graphics = win::makeGraphics();
   const auto system = win::makeSystem();
   const auto desktop = win::makeDesktop();
-  qm::Platform platform{*runLoop,   *workspace, *accessibility, *keyboardEvents, *preferences,
-                        *statusBar, *alerts,    *graphics,      *system,         *desktop};
+  qm::Platform platform{*runLoop,   *workspace, *accessibility, *keyboardEvents,
+                        *userActivity, *preferences, *statusBar, *alerts, *graphics, *system,
+                        *desktop};
 
   // Lives for the whole run: the tray icon, the menu and every timer call
   // back into it.

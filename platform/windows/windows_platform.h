@@ -30,6 +30,7 @@ std::unique_ptr<WinRunLoop> makeRunLoop();
 std::unique_ptr<Workspace> makeWorkspace();
 std::unique_ptr<Accessibility> makeAccessibility(Workspace& workspace);
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
+std::unique_ptr<UserActivity> makeUserActivity();
 std::unique_ptr<Preferences> makePreferences(const std::wstring& registryKey);
 std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop);
 std::unique_ptr<Alerts> makeAlerts(WinRunLoop& runLoop);

@@ -78,6 +78,21 @@ class Win32RunningApplication final : public RunningApplication {
 
   int processIdentifier() const override { return static_cast<int>(pid_); }
 
+  bool isHidden() const override {
+    const HWND window = target();
+    return window != nullptr && IsIconic(window);
+  }
+
+  // Minimised again without taking the focus from the window that has it.
+  bool hide() override {
+    const HWND window = target();
+    if (window == nullptr) {
+      return false;
+    }
+    ShowWindow(window, SW_SHOWMINNOACTIVE);
+    return true;
+  }
+
   bool unhide() override {
     const HWND window = target();
     if (window == nullptr) {
@@ -162,6 +177,15 @@ class Win32Workspace final : public Workspace {
     }
     // The focus goes back to this very window, not just to its process.
     return std::make_shared<Win32RunningApplication>(pid, window);
+  }
+
+  std::optional<int> frontmostProcessIdentifierNow() override {
+    DWORD pid = 0;
+    const HWND window = GetForegroundWindow();
+    if (window == nullptr || GetWindowThreadProcessId(window, &pid) == 0) {
+      return std::nullopt;
+    }
+    return static_cast<int>(pid);
   }
 
   bool openURL(const std::string& url) override {

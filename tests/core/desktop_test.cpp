@@ -58,6 +58,9 @@ class StubbornLiveWorkspace final : public Workspace {
     return applications;
   }
   RunningApplicationRef frontmostApplication() override { return inner_.frontmostApplication(); }
+  std::optional<int> frontmostProcessIdentifierNow() override {
+    return inner_.frontmostProcessIdentifierNow();
+  }
   bool openURL(const std::string& url) override { return inner_.openURL(url); }
 
   bool refuses = false;
@@ -68,7 +71,9 @@ class StubbornLiveWorkspace final : public Workspace {
     Stubborn(RunningApplicationRef inner, bool refuses)
         : inner_(std::move(inner)), refuses_(refuses) {}
     int processIdentifier() const override { return inner_->processIdentifier(); }
+    bool isHidden() const override { return inner_->isHidden(); }
     bool unhide() override { return inner_->unhide(); }
+    bool hide() override { return inner_->hide(); }
     bool activateWithOptions(unsigned options) override {
       return !refuses_ && inner_->activateWithOptions(options);
     }
@@ -93,8 +98,8 @@ class DesktopTest : public MenuTest {
   AppDelegate& appOn(Desktop& chosen) {
     Platform& sim = process->platform();
     platform = std::make_unique<Platform>(
-        Platform{sim.runLoop, workspace, sim.accessibility, sim.keyboardEvents, sim.preferences,
-                 sim.statusBar, sim.alerts, sim.graphics, sim.system, chosen});
+        Platform{sim.runLoop, workspace, sim.accessibility, sim.keyboardEvents, sim.userActivity,
+                 sim.preferences, sim.statusBar, sim.alerts, sim.graphics, sim.system, chosen});
     delegate = std::make_unique<AppDelegate>(*platform);
     return *delegate;
   }

@@ -192,6 +192,9 @@ TEST_F(SaveCommandTest, SuccessPostsCmdSToLiveAndGivesTheFocusBack) {
       case sim::Event::Kind::keyEventPosted:
         order.push_back("post " + std::to_string(event.pid));
         break;
+      case sim::Event::Kind::hiding:
+        order.push_back("hide " + std::to_string(event.pid));
+        break;
       default:
         break;
     }
@@ -207,7 +210,7 @@ TEST_F(SaveCommandTest, SuccessPostsCmdSToLiveAndGivesTheFocusBack) {
   EXPECT_EQ(order,
             (std::vector<std::string>{"unhide " + livePid, "activate " + livePid, "post " + livePid,
                                       "post " + livePid, "post " + livePid, "post " + livePid,
-                                      "activate " + std::to_string(other)}));
+                                      "activate " + std::to_string(other), "hide " + livePid}));
   EXPECT_EQ(world.eventSourceStates(), std::vector<int>{0});
 
   const auto& events = world.keyEvents();
@@ -235,8 +238,8 @@ TEST_F(SaveCommandTest, SuccessPostsCmdSToLiveAndGivesTheFocusBack) {
   EXPECT_NEAR(activations[1].time - events[3].time, 0.15, 1e-6);
   EXPECT_EQ(activations[1].options, 0u);
   EXPECT_EQ(world.frontmost(), other);
-  // Live stays unhidden after the focus has gone back.
-  EXPECT_FALSE(world.isHidden(live));
+  // The user had hidden Live: it is hidden again once the focus is back.
+  EXPECT_TRUE(world.isHidden(live));
   EXPECT_EQ(world.unhidings().size(), 1u);
 }
 

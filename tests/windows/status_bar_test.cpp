@@ -81,14 +81,15 @@ class TrayMenuTest : public ::testing::Test {
   std::unique_ptr<Workspace> workspace = makeWorkspace();
   std::unique_ptr<Accessibility> accessibility = makeAccessibility(*workspace);
   std::unique_ptr<KeyboardEvents> keyboardEvents = makeKeyboardEvents();
+  std::unique_ptr<UserActivity> userActivity = makeUserActivity();
   std::unique_ptr<Preferences> preferences = makePreferences(kTestPreferencesKey);
   RecordingStatusBar statusBar{*loop};
   std::unique_ptr<Alerts> alerts = makeAlerts(*loop);
   std::unique_ptr<Graphics> graphics = makeGraphics();
   std::unique_ptr<System> system = makeSystem();
   std::unique_ptr<Desktop> desktop = makeDesktop();
-  Platform platform{*loop,     *workspace, *accessibility, *keyboardEvents, *preferences,
-                    statusBar, *alerts,    *graphics,      *system,         *desktop};
+  Platform platform{*loop,    *workspace, *accessibility, *keyboardEvents, *userActivity,
+                    *preferences, statusBar, *alerts, *graphics, *system, *desktop};
 };
 
 TEST_F(TrayMenuTest, TheCoreMenuReadsBackWithWindowsWordsAndItsItemsAnswerWmCommand) {
@@ -170,13 +171,14 @@ TEST(TrayIconTest, TheIconIsTheWaveAndLettersLightOnADarkTaskbarDarkOnALightOne)
   auto workspace = makeWorkspace();
   auto accessibility = makeAccessibility(*workspace);
   auto keyboardEvents = makeKeyboardEvents();
+  auto userActivity = makeUserActivity();
   auto preferences = makePreferences(kTestPreferencesKey);
   auto statusBar = makeStatusBar(*loop);
   auto alerts = makeAlerts(*loop);
   auto system = makeSystem();
   auto desktop = makeDesktop();
-  Platform platform{*loop,      *workspace, *accessibility, *keyboardEvents, *preferences,
-                    *statusBar, *alerts,    *graphics,      *system,         *desktop};
+  Platform platform{*loop,      *workspace, *accessibility, *keyboardEvents, *userActivity,
+                    *preferences, *statusBar, *alerts, *graphics, *system, *desktop};
   AppDelegate app(platform);
   const ImageRef image = app.menuBarIconImage();
   ASSERT_TRUE(image);

@@ -1,0 +1,42 @@
+// The person at the keyboard. Windows tells the time of the last input of
+// any kind (a moved mouse included), and which keys and buttons are down.
+#include <memory>
+
+#include "windows_platform.h"
+
+namespace qm::windows {
+namespace {
+
+class Win32UserActivity final : public UserActivity {
+ public:
+  double secondsSinceLastUserInput() override {
+    LASTINPUTINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetLastInputInfo(&info)) {
+      return 0.0;
+    }
+    // Both are milliseconds since start-up in 32 bits; the difference is
+    // right across the wrap every 49.7 days.
+    const DWORD elapsed = GetTickCount() - info.dwTime;
+    return static_cast<double>(elapsed) / 1000.0;
+  }
+
+  bool isUserInputHeld() override {
+    // Every virtual key and mouse button; the lock keys report down only
+    // while pressed, not while their light is on.
+    for (int key = 1; key < 0xFF; ++key) {
+      if ((GetAsyncKeyState(key) & 0x8000) != 0) {
+        return true;
+      }
+    }
+    return false;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<UserActivity> makeUserActivity() {
+  return std::make_unique<Win32UserActivity>();
+}
+
+}  // namespace qm::windows
