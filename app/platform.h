@@ -71,9 +71,8 @@ class RunningApplication {
   // A request: since macOS 14 the system may decline it, and then the
   // answer is false.
   virtual bool activateWithOptions(unsigned options) = 0;
-  // Activates this application as handed over by `from`, the application
-  // that is active now; the system honours that whatever the caller's own
-  // standing. False when declined.
+  // Asks for activation as handed over by `from`, the application that is
+  // active now (a request too). False when declined.
   virtual bool activateFromApplicationOptions(const RunningApplication& from, unsigned options) = 0;
 };
 using RunningApplicationRef = std::shared_ptr<RunningApplication>;

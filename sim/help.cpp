@@ -59,6 +59,8 @@ The world:
   launch                    start Quillmark; refused (exit 2) while it runs
   live start [hidden]       start Live (the frontmost app stays as it is)
   live quit
+  live hide                 Live hides itself (Command+H); the focus goes to
+                            the application that had it before
   app start ID              another application, by bundle identifier
   app quit ID
   front ID                  make a running application frontmost
@@ -91,9 +93,23 @@ The world:
   app-location applications|disk-image|translocated
                             where the next launch runs Quillmark from: a
                             read-only disk image, a translocated copy
+  keyboard-layout us|dvorak|colemak
+                            what each key types (default us); a save counts
+                            only when its key events type Command+"s" in the
+                            layout of their moment
   note "TEXT"               a line in the timeline
 
 What the user does:
+  user types [for D]        one key press and release now into the frontmost
+                            application, or one every 0.2 s for D seconds
+                            (the last at D); the keys keep coming while
+                            Quillmark sleeps during a save
+  user holds shift|control|option|command|mouse
+                            press and hold a key or the mouse button; a held
+                            modifier joins any key that arrives meanwhile
+  user releases shift|control|option|command|mouse|all
+Pressing starts the user's pause of 2 s that an automatic save waits for;
+a release does not. Keys that Quillmark posts are not the user's.
   click "TITLE" ["ITEM"]    choose a menu item, or an item of its submenu;
                             a hidden, disabled or missing item fails
   quit-key                  Command+Q with the menu open
@@ -133,7 +149,10 @@ the actual value, so `expect FIELD "?"` is a way to see a value.
   expect log-count "MESSAGE" N
                             exactly N such lines
   expect no-log "MESSAGE"   no such line
-  expect saves N            complete Cmd+S sequences delivered to Live
+  expect saves N            complete Cmd+S sequences delivered to Live, with
+                            no other modifier held
+  expect stray-keys N       keys the user typed that reached Live
+  expect live hidden|shown  whether Live is hidden
   expect front ID|none      the frontmost application
   expect running yes|no     whether a Quillmark process runs
   expect alerts N           alerts shown so far

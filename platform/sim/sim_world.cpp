@@ -502,19 +502,22 @@ void World::userTypesFor(double seconds, double period) {
 }
 
 void World::deliverUserKeysUntil(Date time) {
+  const auto nextKey = [](const TypingSpan& span) {
+    return span.start + static_cast<double>(span.next) * span.period;
+  };
   for (;;) {
     TypingSpan* earliest = nullptr;
     for (TypingSpan& span : typing_) {
-      const Date due = span.start + static_cast<double>(span.next) * span.period;
-      if (due <= time && (!earliest || due < earliest->start + static_cast<double>(earliest->next) *
-                                                                   earliest->period)) {
+      if (span.next < span.count && nextKey(span) <= time &&
+          (!earliest || nextKey(span) < nextKey(*earliest))) {
         earliest = &span;
       }
     }
     if (!earliest) {
       break;
     }
-    userKeyAt(earliest->start + static_cast<double>(earliest->next++) * earliest->period);
+    userKeyAt(nextKey(*earliest));
+    ++earliest->next;
   }
   std::erase_if(typing_, [](const TypingSpan& span) { return span.next >= span.count; });
 }
@@ -534,9 +537,10 @@ void World::userReleases(Held input) {
 }
 
 std::uint64_t World::heldModifierFlags() const {
-  constexpr std::pair<Held, std::uint64_t> kFlags[] = {
-      {Held::shift, 0x20000}, {Held::control, 0x40000},
-      {Held::option, 0x80000}, {Held::command, kEventFlagMaskCommand}};
+  constexpr std::pair<Held, std::uint64_t> kFlags[] = {{Held::shift, 0x20000},
+                                                       {Held::control, 0x40000},
+                                                       {Held::option, 0x80000},
+                                                       {Held::command, kEventFlagMaskCommand}};
   std::uint64_t flags = 0;
   for (const auto& [input, flag] : kFlags) {
     if ((held_ & static_cast<unsigned>(input)) != 0) {

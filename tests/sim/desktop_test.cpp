@@ -2,6 +2,7 @@
 // URLs, programs, and the faults a test can inject into them.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -169,6 +170,77 @@ TEST_F(DesktopTest, OnlyExactCommandSSequencesCountAsSaves) {
   EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 2);
   EXPECT_EQ(completedSaveSequences(world.keyEvents(), live + 1), 1);
   EXPECT_EQ(completedSaveSequences(world.keyEvents(), 999), 0);
+}
+
+// What the key code types follows the layout, and a save counts only when
+// it types Command-S with no other modifier held by the user.
+TEST_F(DesktopTest, LayoutsAndHeldModifiersDecideWhatAKeyTypes) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  const struct {
+    World::KeyboardLayout layout;
+    const char* keyOne;
+    std::uint16_t sKey;
+  } layouts[] = {{World::KeyboardLayout::us, "s", 1},
+                 {World::KeyboardLayout::dvorak, "o", 41},
+                 {World::KeyboardLayout::colemak, "r", 2}};
+  for (const auto& layout : layouts) {
+    world.setKeyboardLayout(layout.layout);
+    EXPECT_EQ(world.typedCharacter(kS), layout.keyOne);
+    EXPECT_EQ(ports().keyboardEvents.virtualKeyTypingWithCommand(U's'), layout.sKey);
+  }
+  // Key code 1 on Colemak types Command-R: no save.
+  postSave(live);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 0);
+  world.setKeyboardLayout(World::KeyboardLayout::us);
+  world.userHolds(World::Held::shift);
+  postSave(live);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 0);
+  world.userReleasesAll();
+  postSave(live);
+  EXPECT_EQ(completedSaveSequences(world.keyEvents(), live), 1);
+}
+
+// The user does not wait for Quillmark: keys typed while its main thread
+// sleeps land in whatever is in front at that moment.
+TEST_F(DesktopTest, TheUserTypesIntoTheFrontmostApplicationAlsoDuringASleep) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  const int editor = world.startApplication("com.example.editor", "Editor");
+  world.setFrontmost(editor);
+  EXPECT_EQ(ports().userActivity.secondsSinceLastUserInput(),
+            std::numeric_limits<double>::infinity());
+  world.userTypesFor(1.0);  // keys at 0, 0.2, ..., 1.0
+  process.run([&] {
+    ports().runLoop.sleepMicroseconds(100000);
+    world.activateApplication(live, 0);
+    ports().runLoop.sleepMicroseconds(500000);
+  });
+  world.advanceBy(2);  // the clock at 2.6 s
+  EXPECT_EQ(world.userKeyPresses().size(), 6u);
+  EXPECT_EQ(world.userKeysReceivedBy("com.example.editor"), 1u);
+  EXPECT_EQ(world.userKeysReceivedBy("com.ableton.live"), 5u);
+  EXPECT_NEAR(ports().userActivity.secondsSinceLastUserInput(), 1.6, 1e-6);
+
+  // Holding is a press; releasing is not.
+  world.userHolds(World::Held::mouse);
+  EXPECT_TRUE(ports().userActivity.isUserInputHeld());
+  world.advanceBy(3);
+  world.userReleases(World::Held::mouse);
+  EXPECT_FALSE(ports().userActivity.isUserInputHeld());
+  EXPECT_NEAR(ports().userActivity.secondsSinceLastUserInput(), 3.0, 1e-6);
+}
+
+TEST_F(DesktopTest, AHidingApplicationPassesTheFocusBack) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  const int editor = world.startApplication("com.example.editor", "Editor");
+  world.setFrontmost(editor);
+  world.setFrontmost(live);
+  auto found = ports().workspace.runningApplicationsWithBundleIdentifier("com.ableton.live");
+  ASSERT_TRUE(found.front()->hide());
+  EXPECT_TRUE(found.front()->isHidden());
+  EXPECT_EQ(ports().workspace.frontmostProcessIdentifierNow(), editor);
+  // Chosen by the user, it shows again.
+  world.setFrontmost(live);
+  EXPECT_FALSE(found.front()->isHidden());
 }
 
 TEST_F(DesktopTest, KeyEventFaultsHitOnlyTheNextSave) {
