@@ -31,11 +31,16 @@ expect status "✕ Autosave paused"
 at 70 expect saves 3
 click "Start Autosave"
 at 81 expect saves 4
+at 84 note "The user types a while in Finder: the next save waits for a pause."
+user types for 8
+at 91 expect status "◐ Waiting for a pause in typing"
+at 95 expect saves 5
+expect stray-keys 0
 at 95 note "The user closes Live; Quillmark follows."
 live quit
 at 97 expect status "Ableton closed, quitting..."
 at 105 expect running no
-expect log-count "Autosave command sent successfully." 4
+expect log-count "Autosave command sent successfully." 5
 )scenario";
 
 }  // namespace qm::simtool

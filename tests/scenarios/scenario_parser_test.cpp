@@ -137,6 +137,22 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   EXPECT_EQ(c.words, (std::vector<std::string>{"Interval", "5 minutes"}));
   EXPECT_EQ(only("quit-key").op, Op::quitKey);
   EXPECT_EQ(only("launch").op, Op::launch);
+
+  EXPECT_EQ(only("live hide").op, Op::liveHide);
+  c = only("user types for 1.5m");
+  EXPECT_EQ(c.op, Op::userTypes);
+  EXPECT_TRUE(c.flag);
+  EXPECT_EQ(c.seconds, 90);
+  EXPECT_FALSE(only("user types").flag);
+  c = only("user holds mouse");
+  EXPECT_EQ(c.op, Op::userHolds);
+  EXPECT_EQ(c.count, 4);
+  c = only("user releases all");
+  EXPECT_EQ(c.op, Op::userReleases);
+  EXPECT_EQ(c.count, 5);
+  c = only("keyboard-layout colemak");
+  EXPECT_EQ(c.op, Op::keyboardLayout);
+  EXPECT_EQ(c.count, 2);
 }
 
 TEST(ScenarioCommands, PreferenceValuesKeepTheirTypes) {
@@ -198,6 +214,8 @@ TEST(ScenarioCommands, ExpectationsCarryWhatTheyCompare) {
       {"launchctl 2", Check::launchctl},
       {"opened \"u:x\"", Check::opened},
       {"opened-count 0", Check::openedCount},
+      {"stray-keys 0", Check::strayKeys},
+      {"live hidden", Check::live},
   };
   for (const auto& [line, check] : names) {
     c = only("expect " + line);
@@ -243,6 +261,9 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"expect status\n", 1, "missing the expected text"},
       {"expect saves many\n", 1, "must be a whole number"},
       {"expect running maybe\n", 1, "must be yes or no"},
+      {"user holds alt\n", 1, "must be shift, control, option, command or mouse"},
+      {"user types for\n", 1, "missing how long the user types"},
+      {"keyboard-layout azerty\n", 1, "must be us, dvorak or colemak"},
       {"expect pref k\n", 1, "missing a value"},
       {"expect file \"/etc/passwd\" present\n", 1, "must be relative to the home folder"},
       {"launch now\n", 1, "unexpected \"now\" at the end of the line"},
