@@ -40,7 +40,7 @@ at 95 note "The user closes Live; Quillmark follows."
 live quit
 at 97 expect status "Ableton closed, quitting..."
 at 105 expect running no
-expect log-count "Autosave command sent successfully." 5
+expect log-count "Autosave command sent successfully." 4
 )scenario";
 
 }  // namespace qm::simtool
