@@ -2,7 +2,9 @@
 // object must live as long as the application delegate that uses it.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform.h"
@@ -13,6 +15,7 @@ std::unique_ptr<RunLoop> makeRunLoop();
 std::unique_ptr<Workspace> makeWorkspace();
 std::unique_ptr<Accessibility> makeAccessibility();
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
+std::unique_ptr<UserActivity> makeUserActivity();
 std::unique_ptr<Preferences> makePreferences();
 // Over a defaults suite of its own instead of the application's domain.
 std::unique_ptr<Preferences> makePreferences(const std::string& suiteName);
@@ -24,5 +27,11 @@ std::unique_ptr<System> makeSystem();
 // The CGEventRef behind an event of makeKeyboardEvents(), so that tests can
 // read what was made without posting it.
 const void* cgEventOf(const KeyboardEvent& event);
+
+// The virtual key that types `character` with Command held in the layout of
+// `inputSource`, a TISInputSourceRef: what makeKeyboardEvents() answers for
+// the current layout, so that tests can ask a layout without selecting it.
+std::optional<std::uint16_t> virtualKeyTypingWithCommandInLayout(const void* inputSource,
+                                                                 char32_t character);
 
 }  // namespace qm::macos

@@ -1,20 +1,27 @@
 // The AppKit side of the ports against the real frameworks: what the core
 // relies on of NSUserDefaults, NSTimer and the run loop's modes,
-// NSPropertyListSerialization, NSDateFormatter, NSImage, CGEvent, statfs and
-// NSTask. Built and run on macOS only; elsewhere the type-check parses it.
-// Nothing here posts an event, activates an application or touches the
-// application's own defaults domain.
+// NSPropertyListSerialization, NSDateFormatter, NSImage, CGEvent, statfs,
+// NSTask, the keyboard layouts, the Accessibility server and the event-source
+// state. Built and run on macOS only; elsewhere the type-check parses it.
+// Nothing here touches the application's own defaults domain. Only the
+// focus check activates an application (Finder, then the one that was in
+// front), and only the user-activity check posts keys, to this test process.
 
 #import <AppKit/AppKit.h>
+#import <Carbon/Carbon.h>
 #import <CoreGraphics/CoreGraphics.h>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app_delegate.h"
@@ -58,6 +65,7 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<Workspace> workspace = makeWorkspace();
     std::unique_ptr<Accessibility> accessibility = makeAccessibility();
     std::unique_ptr<KeyboardEvents> keyboardEvents = makeKeyboardEvents();
+    std::unique_ptr<UserActivity> userActivity = makeUserActivity();
     std::unique_ptr<Preferences> preferences;
     std::unique_ptr<StatusBar> statusBar = makeStatusBar();
     std::unique_ptr<Alerts> alerts = makeAlerts();
@@ -65,8 +73,9 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<System> system = makeSystem();
     Desktop desktop;
     Platform platform() {
-      return Platform{*runLoop,   *workspace, *accessibility, *keyboardEvents, *preferences,
-                      *statusBar, *alerts,    *graphics,      *system,         desktop};
+      return Platform{*runLoop,      *workspace,   *accessibility, *keyboardEvents,
+                      *userActivity, *preferences, *statusBar,     *alerts,
+                      *graphics,     *system,      desktop};
     }
   };
 
@@ -243,6 +252,123 @@ TEST_F(AppKitPortsTest, SaveKeyEventsCarryTheirKeyCodesAndCommandOnly) {
     EXPECT_EQ(CGEventGetIntegerValueField(made, kCGKeyboardEventKeycode), stroke.key);
     EXPECT_EQ(CGEventGetFlags(made), kEventFlagMaskCommand);
   }
+}
+
+// The save key is the layout's own key for Command-S, asked of installed
+// layouts without selecting them.
+TEST_F(AppKitPortsTest, SaveKeyIsTheLayoutsCommandS) {
+  const struct {
+    const char* layout;
+    std::uint16_t key;
+  } layouts[] = {
+      {"com.apple.keylayout.US", 1},
+      // Dvorak's S lies on QWERTY's semicolon key.
+      {"com.apple.keylayout.Dvorak", 41},
+      // Dvorak for typing, QWERTY while Command is held.
+      {"com.apple.keylayout.DVORAK-QWERTYCMD", 1},
+  };
+  for (const auto& expected : layouts) {
+    SCOPED_TRACE(expected.layout);
+    NSDictionary* filter =
+        @{(__bridge NSString*)kTISPropertyInputSourceID : toNSString(expected.layout)};
+    NSArray* sources =
+        CFBridgingRelease(TISCreateInputSourceList((__bridge CFDictionaryRef)filter, true));
+    ASSERT_EQ([sources count], 1u);
+    EXPECT_EQ(
+        virtualKeyTypingWithCommandInLayout((__bridge const void*)[sources firstObject], U's'),
+        expected.key);
+  }
+}
+
+TEST_F(AppKitPortsTest, SaveKeyOfTheCurrentLayoutTypesSWithCommand) {
+  const std::optional<std::uint16_t> key = makeKeyboardEvents()->virtualKeyTypingWithCommand(U's');
+  if (!key) {
+    GTEST_SKIP() << "no key of the current keyboard layout types s with Command";
+  }
+  // The layout data lives as long as its input source.
+  id layout NS_VALID_UNTIL_END_OF_SCOPE =
+      CFBridgingRelease(TISCopyCurrentKeyboardLayoutInputSource());
+  CFDataRef data = static_cast<CFDataRef>(TISGetInputSourceProperty(
+      (__bridge TISInputSourceRef)layout, kTISPropertyUnicodeKeyLayoutData));
+  ASSERT_TRUE(data != nullptr);
+  UInt32 deadKeyState = 0;
+  UniChar text[4] = {};
+  UniCharCount length = 0;
+  ASSERT_EQ(
+      UCKeyTranslate(reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(data)), *key,
+                     kUCKeyActionDown, (cmdKey >> 8) & 0xFF, LMGetKbdType(),
+                     kUCKeyTranslateNoDeadKeysMask, &deadKeyState, std::size(text), &length, text),
+      noErr);
+  ASSERT_EQ(length, 1u);
+  EXPECT_EQ(text[0], u's');
+}
+
+// A save checks that Live came forward before the run loop turns again.
+TEST_F(AppKitPortsTest, FrontmostNowSeesAnActivationWithinTheTurn) {
+  if (!makeAccessibility()->isProcessTrustedWithOptions(false)) {
+    GTEST_SKIP() << "not trusted for Accessibility, so the focused application cannot be read";
+  }
+  const std::unique_ptr<Workspace> workspace = makeWorkspace();
+  const std::unique_ptr<System> system = makeSystem();
+  const auto finders = workspace->runningApplicationsWithBundleIdentifier("com.apple.finder");
+  ASSERT_FALSE(finders.empty());
+  const int finder = finders.front()->processIdentifier();
+  NSRunningApplication* previous = [[NSWorkspace sharedWorkspace] frontmostApplication];
+  if ([previous processIdentifier] == finder) {
+    GTEST_SKIP() << "Finder is in front already; run the tests from another application";
+  }
+
+  // open(1) brings Finder forward while this thread waits and sleeps: the
+  // run loop does not turn.
+  ASSERT_EQ(system->runTaskAndWait("/usr/bin/open", {"-a", "Finder"}), 0);
+  std::optional<int> now;
+  for (int wait = 0; wait < 40 && now != finder; ++wait) {
+    usleep(50000);
+    now = workspace->frontmostProcessIdentifierNow();
+  }
+  EXPECT_EQ(now, finder);
+
+  // Once it turns, NSWorkspace agrees.
+  RunningApplicationRef front;
+  for (int turn = 0; turn < 20 && !(front && front->processIdentifier() == finder); ++turn) {
+    spin(NSDefaultRunLoopMode, 0.1);
+    front = workspace->frontmostApplication();
+  }
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->processIdentifier(), finder);
+  EXPECT_EQ(workspace->frontmostProcessIdentifierNow(), finder);
+
+  if ([previous bundleURL] != nil) {
+    system->runTaskAndWait("/usr/bin/open", {toStdString([[previous bundleURL] path])});
+  }
+}
+
+// Only the devices count: keys posted to a process are neither held nor
+// a press.
+TEST_F(AppKitPortsTest, UserActivityReadsTheDevicesAlone) {
+  const std::unique_ptr<UserActivity> activity = makeUserActivity();
+  const double idle = activity->secondsSinceLastUserInput();
+  EXPECT_TRUE(std::isfinite(idle));
+  EXPECT_GE(idle, 0.0);
+  EXPECT_FALSE(activity->isUserInputHeld());
+
+  const std::unique_ptr<EventSource> source =
+      makeKeyboardEvents()->createEventSource(kEventSourceStateCombinedSessionState);
+  ASSERT_TRUE(source);
+  const auto post = [&](bool down) {
+    std::unique_ptr<KeyboardEvent> events[] = {source->createKeyboardEvent(55, down),
+                                               source->createKeyboardEvent(1, down)};
+    ASSERT_TRUE(events[0] && events[1]);
+    if (!down) {
+      std::swap(events[0], events[1]);
+    }
+    source->postEventsToPid(events, getpid());
+    usleep(50000);
+  };
+  post(true);
+  EXPECT_FALSE(activity->isUserInputHeld());
+  post(false);
+  EXPECT_GE(activity->secondsSinceLastUserInput(), idle);
 }
 
 TEST_F(AppKitPortsTest, SystemFactsAndTasks) {

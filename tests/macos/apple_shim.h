@@ -1,8 +1,8 @@
 // Declarations that Apple's macOS SDK has and GNUstep lacks, written as the
-// SDK declares them (nullability annotations dropped). Only the Linux
-// type-check of platform/macos and tests/macos forces this header in, so that
-// clang can check every message and call against GNUstep's AppKit and
-// Foundation. Nothing in the product includes it.
+// SDK declares them (nullability and CF_RETURNS_RETAINED annotations
+// dropped). Only the Linux type-check of platform/macos and tests/macos
+// forces this header in, so that clang can check every message and call
+// against GNUstep's AppKit and Foundation. Nothing in the product includes it.
 #pragma once
 
 #import <AppKit/AppKit.h>
@@ -116,15 +116,33 @@ extern "C" {
 #endif
 
 // ---------------------------------------------------------------------------
-// CoreFoundation (MacTypes.h, CFBase.h, CFNumber.h, CFDictionary.h)
+// MacTypes.h (LP64)
 
 typedef unsigned char Boolean;
+typedef unsigned char UInt8;
+typedef unsigned short UInt16;
+typedef unsigned int UInt32;
+typedef signed int SInt32;
+typedef SInt32 OSStatus;
+typedef UInt32 OptionBits;
+typedef UInt16 UniChar;
+typedef unsigned long UniCharCount;
+enum { noErr = 0 };
+
+// ---------------------------------------------------------------------------
+// CoreFoundation (CFBase.h, CFDate.h, CFString.h, CFData.h, CFArray.h,
+// CFNumber.h, CFDictionary.h)
+
 typedef signed long CFIndex;
 typedef unsigned long CFHashCode;
+typedef unsigned long CFTypeID;
+typedef double CFTimeInterval;
 typedef const void* CFTypeRef;
 typedef const struct __CFString* CFStringRef;
 typedef const struct __CFAllocator* CFAllocatorRef;
 typedef const struct __CFBoolean* CFBooleanRef;
+typedef const struct __CFData* CFDataRef;
+typedef const struct __CFArray* CFArrayRef;
 typedef const struct __CFDictionary* CFDictionaryRef;
 
 extern const CFAllocatorRef kCFAllocatorDefault;
@@ -132,6 +150,10 @@ extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;
 
 void CFRelease(CFTypeRef cf);
+CFTypeID CFGetTypeID(CFTypeRef cf);
+const UInt8* CFDataGetBytePtr(CFDataRef theData);
+
+#define CFSTR(cStr) ((CFStringRef)__builtin___CFStringMakeConstantString("" cStr ""))
 
 typedef const void* (*CFDictionaryRetainCallBack)(CFAllocatorRef allocator, const void* value);
 typedef void (*CFDictionaryReleaseCallBack)(CFAllocatorRef allocator, const void* value);
@@ -177,12 +199,34 @@ enum CGEventSourceStateID : int32_t {
 };
 
 typedef uint64_t CGEventFlags;
-enum : CGEventFlags { kCGEventFlagMaskCommand = 0x00100000 };
+enum : CGEventFlags {
+  kCGEventFlagMaskAlphaShift = 0x00010000,
+  kCGEventFlagMaskShift = 0x00020000,
+  kCGEventFlagMaskControl = 0x00040000,
+  kCGEventFlagMaskAlternate = 0x00080000,
+  kCGEventFlagMaskCommand = 0x00100000,
+  kCGEventFlagMaskHelp = 0x00400000,
+  kCGEventFlagMaskSecondaryFn = 0x00800000,
+  kCGEventFlagMaskNumericPad = 0x00200000,
+  kCGEventFlagMaskNonCoalesced = 0x00000100
+};
 
 typedef enum CGEventType : uint32_t CGEventType;
-enum CGEventType : uint32_t { kCGEventKeyDown = 10, kCGEventKeyUp = 11 };
+enum CGEventType : uint32_t {
+  kCGEventLeftMouseDown = 1,
+  kCGEventRightMouseDown = 3,
+  kCGEventKeyDown = 10,
+  kCGEventKeyUp = 11,
+  kCGEventOtherMouseDown = 25
+};
 typedef enum CGEventField : uint32_t CGEventField;
 enum CGEventField : uint32_t { kCGKeyboardEventKeycode = 9 };
+typedef enum CGMouseButton : uint32_t CGMouseButton;
+enum CGMouseButton : uint32_t {
+  kCGMouseButtonLeft = 0,
+  kCGMouseButtonRight = 1,
+  kCGMouseButtonCenter = 2
+};
 
 CGEventSourceRef CGEventSourceCreate(CGEventSourceStateID stateID);
 CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey, bool keyDown);
@@ -191,13 +235,75 @@ CGEventFlags CGEventGetFlags(CGEventRef event);
 CGEventType CGEventGetType(CGEventRef event);
 int64_t CGEventGetIntegerValueField(CGEventRef event, CGEventField field);
 void CGEventPostToPid(pid_t pid, CGEventRef event);
+CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID stateID,
+                                                      CGEventType eventType);
+bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key);
+bool CGEventSourceButtonState(CGEventSourceStateID stateID, CGMouseButton button);
+CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 
 // ---------------------------------------------------------------------------
-// ApplicationServices: HIServices (AXUIElement.h)
+// ApplicationServices: HIServices (AXError.h, AXUIElement.h,
+// AXAttributeConstants.h); CF_BRIDGED_TYPE(id) written out.
+
+typedef enum AXError : int32_t AXError;
+enum AXError : int32_t { kAXErrorSuccess = 0 };
+
+typedef const struct __attribute__((objc_bridge(id))) __AXUIElement* AXUIElementRef;
 
 extern Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options);
 extern CFStringRef kAXTrustedCheckOptionPrompt;
+extern CFTypeID AXUIElementGetTypeID(void);
+extern AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                             CFTypeRef* value);
+extern AXUIElementRef AXUIElementCreateSystemWide(void);
+extern AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
+
+#define kAXFocusedApplicationAttribute CFSTR("AXFocusedApplication")
+
+// ---------------------------------------------------------------------------
+// Carbon: CoreServices (UnicodeUtilities.h) and HIToolbox
+// (TextInputSources.h, Events.h). UCKeyboardLayout stays incomplete: the
+// sources only point at one.
+
+typedef struct UCKeyboardLayout UCKeyboardLayout;
+enum { kUCKeyActionDown = 0, kUCKeyActionUp = 1, kUCKeyActionAutoKey = 2, kUCKeyActionDisplay = 3 };
+enum { kUCKeyTranslateNoDeadKeysBit = 0 };
+enum { kUCKeyTranslateNoDeadKeysMask = 1L << kUCKeyTranslateNoDeadKeysBit };
+
+extern OSStatus UCKeyTranslate(const UCKeyboardLayout* keyLayoutPtr, UInt16 virtualKeyCode,
+                               UInt16 keyAction, UInt32 modifierKeyState, UInt32 keyboardType,
+                               OptionBits keyTranslateOptions, UInt32* deadKeyState,
+                               UniCharCount maxStringLength, UniCharCount* actualStringLength,
+                               UniChar unicodeString[]);
+
+typedef struct __TISInputSource* TISInputSourceRef;
+
+extern const CFStringRef kTISPropertyInputSourceID;
+extern const CFStringRef kTISPropertyUnicodeKeyLayoutData;
+
+extern void* TISGetInputSourceProperty(TISInputSourceRef inputSource, CFStringRef propertyKey);
+extern CFArrayRef TISCreateInputSourceList(CFDictionaryRef properties, Boolean includeAllInstalled);
+extern TISInputSourceRef TISCopyCurrentKeyboardLayoutInputSource(void);
+
+enum { cmdKeyBit = 8 };
+enum { cmdKey = 1 << cmdKeyBit };
+
+extern UInt8 LMGetKbdType(void);
 
 #ifdef __cplusplus
 }
 #endif
+
+// ---------------------------------------------------------------------------
+// Foundation (NSObject.h), after the CoreFoundation types it takes
+
+#ifndef NS_INLINE
+#define NS_INLINE static __inline__ __attribute__((always_inline))
+#endif
+#ifndef CF_CONSUMED
+#define CF_CONSUMED __attribute__((cf_consumed))
+#endif
+
+NS_INLINE id CFBridgingRelease(CFTypeRef CF_CONSUMED X) {
+  return (__bridge_transfer id)X;
+}

@@ -122,6 +122,9 @@ mistakes=(
   # bridge, and an explicit release.
   "system.mm|return toStdString(NSHomeDirectory());|CFTypeRef home = (CFTypeRef)NSHomeDirectory(); (void)home; return {};|requires a bridged cast"
   "alerts.mm|return [alert runModal];|const long answer = [alert runModal]; [alert release]; return answer;|ARC forbids explicit message send of 'release'"
+  # ARC holds the Accessibility element; handing it back to a C call takes a
+  # bridge.
+  "workspace.mm|AXUIElementGetPid((__bridge AXUIElementRef)focused|AXUIElementGetPid((AXUIElementRef)focused|requires a bridged cast"
   # An API introduced after the deployment target, used unguarded; and the
   # deployment target itself deciding what is usable.
   "apple_shim.h|options:(NSApplicationActivationOptions)options QM_API_AVAILABLE_MACOS_14_0;|options:(NSApplicationActivationOptions)options QM_API_AVAILABLE_MACOS_26_0;|'activateFromApplication:options:' is unavailable: introduced in macOS 26.0"

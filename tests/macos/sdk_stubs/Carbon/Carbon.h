@@ -1,0 +1,4 @@
+// Stands in for Apple's Carbon umbrella header in the Linux type-check of
+// platform/macos. The declarations the sources use from it come from
+// apple_shim.h, which the check forces into every file.
+#pragma once
