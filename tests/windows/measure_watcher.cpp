@@ -2,8 +2,8 @@
 //
 //   wine_harness.sh run STATE windows_watcher_measure.exe [passes]
 //
-// CPU per pass of the two probes, next to the bare process snapshot done in
-// the same loop, then the real watcher's CPU per pass and peak memory over
+// CPU per pass of the two probes (one snapshot), next to the bare process
+// snapshot done in the same loop, then the real watcher's CPU per pass and peak memory over
 // a few of its 3-second passes.
 #include <windows.h>
 
@@ -53,11 +53,13 @@ int wmain(int argc, wchar_t* argv[]) {
     CloseHandle(s);
   });
   const double probes = cpuPerRun(passes, [&] {
-    ableton_running();
-    autosave_running(quillmark.c_str());
+    int live = 0;
+    int app = 0;
+    probe_processes(quillmark.c_str(), &live, &app);
   });
   std::printf("bare snapshot: %.3f ms CPU\n", snapshot * 1e3);
-  std::printf("one pass (both probes): %.3f ms CPU\n", probes * 1e3);
+  std::printf("one pass (both probes): %.3f ms CPU, %.2f snapshots\n", probes * 1e3,
+              probes / snapshot);
 
   // The real program, idle: Live absent, so each pass is the two probes.
   HANDLE watcher = qm::test::startProcess(qm::test::windowsPath(QM_WATCHER_EXE));

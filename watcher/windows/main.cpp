@@ -87,8 +87,9 @@ int wmain(int argc, wchar_t* argv[]) {
   int previous_live = -1;
   int previous_app = -1;
   for (;;) {
-    int live = ableton_running();
-    int app = autosave_running(executable_path);
+    int live = 0;
+    int app = 0;
+    probe_processes(executable_path, &live, &app);
 
     if (live != previous_live) {
       log_message("Ableton state changed: %s", state_name(live));

@@ -235,30 +235,42 @@ int process_is_ours(DWORD pid) {
   return 1;
 }
 
-int ableton_running() {
-  int found = 0;
+void probe_processes(const wchar_t* executable_path, int* live, int* app) {
+  const wchar_t* name = executable_path != nullptr ? file_name_of(executable_path) : nullptr;
+  int found_live = live == nullptr;
+  int found_app = app == nullptr;
   for_each_process([&](const PROCESSENTRY32W& entry) {
-    found = is_live_executable_name(entry.szExeFile) && process_is_ours(entry.th32ProcessID);
-    return !found;
-  });
-  return found;
-}
-
-int autosave_running(const wchar_t* executable_path) {
-  const wchar_t* name = file_name_of(executable_path);
-  int found = 0;
-  for_each_process([&](const PROCESSENTRY32W& entry) {
-    // The name first: it costs nothing and rules out almost every process.
-    if (equal_ignoring_case(entry.szExeFile, name)) {
+    // The names first: they cost nothing and rule out almost every process.
+    if (!found_live && is_live_executable_name(entry.szExeFile)) {
+      found_live = process_is_ours(entry.th32ProcessID);
+    }
+    if (!found_app && equal_ignoring_case(entry.szExeFile, name)) {
       HANDLE process = open_our_process(entry.th32ProcessID, 0);
       if (process != nullptr) {
-        found = image_path_is(process, executable_path);
+        found_app = image_path_is(process, executable_path);
         CloseHandle(process);
       }
     }
-    return !found;
+    return !(found_live && found_app);
   });
-  return found;
+  if (live != nullptr) {
+    *live = found_live;
+  }
+  if (app != nullptr) {
+    *app = found_app;
+  }
+}
+
+int ableton_running() {
+  int live = 0;
+  probe_processes(nullptr, &live, nullptr);
+  return live;
+}
+
+int autosave_running(const wchar_t* executable_path) {
+  int app = 0;
+  probe_processes(executable_path, nullptr, &app);
+  return app;
 }
 
 int launch_autosave(const wchar_t* app_path, const wchar_t* executable_path) {

@@ -35,6 +35,8 @@ void log_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // executable at executable_path.
 int ableton_running();
 int autosave_running(const wchar_t* executable_path);
+// Both probes over one process snapshot, as each pass asks them.
+void probe_processes(const wchar_t* executable_path, int* live, int* app);
 
 // Starts executable_path detached, in app_path; 1 when CreateProcessW did.
 int launch_autosave(const wchar_t* app_path, const wchar_t* executable_path);
