@@ -51,8 +51,11 @@ void AppDelegate::loadSettings() {
 
 void AppDelegate::applicationDidFinishLaunching() {
   // The desktop's own way to start the watcher at login, or the launchd agent.
-  if (!platform_.desktop.installWatcherAgent()) {
+  std::string agentNote;
+  if (!platform_.desktop.installWatcherAgent(&agentNote)) {
     installLaunchAgentIfNeeded();
+  } else if (!agentNote.empty()) {
+    logMessage(agentNote);
   }
   buildMenuBar();
   setHasSeenAbletonRunning(isAbletonRunning());

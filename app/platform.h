@@ -385,8 +385,12 @@ class Desktop {
   // The application log file; none for Library/Logs/Quillmark.log in the home.
   virtual std::optional<std::string> applicationLogPath() { return std::nullopt; }
   // Sets the watcher to start at login in the desktop's own way and returns
-  // true; false where the core installs it as a launchd agent instead.
-  virtual bool installWatcherAgent() { return false; }
+  // true, with a line for the log in `logLine` when there is something to
+  // say; false where the core installs it as a launchd agent instead.
+  virtual bool installWatcherAgent(std::string* logLine = nullptr) {
+    (void)logLine;
+    return false;
+  }
 };
 
 // Everything the application core may ask of the system.

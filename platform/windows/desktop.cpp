@@ -32,6 +32,11 @@ constexpr DesktopWords kWindowsWords{
         "blocked.",
 };
 
+constexpr const char* kWatcherSwitchedOffMessage =
+    "Watcher not started: you switched \"Quillmark Watcher\" off in Startup apps (Task "
+    "Manager, or Settings > Apps > Startup). Switch it on there to have Quillmark start with "
+    "Live again.";
+
 class Win32Desktop final : public Desktop {
  public:
   explicit Win32Desktop(std::optional<std::string> logPath) : logPath_(std::move(logPath)) {}
@@ -42,10 +47,13 @@ class Win32Desktop final : public Desktop {
   std::optional<std::string> applicationLogPath() override { return logPath_; }
   // The Run value instead of a launchd agent; the watcher's restart runs on
   // its own thread, so start-up never waits on it.
-  bool installWatcherAgent() override {
+  bool installWatcherAgent(std::string* logLine) override {
     WatcherRunValueStart start = installWatcherRunValue(currentExecutablePath());
     if (start.restart.joinable()) {
       start.restart.detach();
+    }
+    if (start.outcome == WatcherRunValueOutcome::switchedOff && logLine != nullptr) {
+      *logLine = kWatcherSwitchedOffMessage;
     }
     return true;
   }

@@ -22,13 +22,15 @@ class OtherDesktop final : public Desktop {
   bool keysReachOnlyTheFrontWindow() const override { return true; }
   bool asksForPermissionAtFirstLaunch() const override { return false; }
   std::optional<std::string> applicationLogPath() override { return logPath; }
-  bool installWatcherAgent() override {
+  bool installWatcherAgent(std::string* logLine) override {
     ++agentSteps;
+    *logLine = agentNote;
     return true;
   }
 
   std::optional<std::string> logPath;
   int agentSteps = 0;
+  std::string agentNote;
 
  private:
   DesktopWords words_{
@@ -139,6 +141,7 @@ TEST_F(DesktopTest, NoFirstLaunchRequestNoLaunchAgentAndTheLogWhereTheDesktopKee
   installBundle();
   world.setTrusted(false);
   desktop.logPath = home() + "/Elsewhere.log";
+  desktop.agentNote = "The watcher is off.";
   appOn(desktop);
   launch();
   world.advanceBy(5.0);
@@ -151,7 +154,10 @@ TEST_F(DesktopTest, NoFirstLaunchRequestNoLaunchAgentAndTheLogWhereTheDesktopKee
   EXPECT_TRUE(world.taskRuns().empty());
   EXPECT_FALSE(fs::exists(home() + "/Library/LaunchAgents"));
   EXPECT_FALSE(fs::exists(logPath()));
-  EXPECT_EQ(splitLines(readFile(home() + "/Elsewhere.log")).size(), 1u);
+  // The agent step's own word comes first.
+  const auto lines = splitLines(readFile(home() + "/Elsewhere.log"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find("] The watcher is off."), std::string::npos);
 }
 
 TEST_F(DesktopTest, LiveThatStaysBehindGetsNoKeysAndTheFocusGoesBack) {

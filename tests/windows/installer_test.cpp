@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <string>
+#include <vector>
 
 #include "windows_test_support.h"
 
@@ -51,6 +52,24 @@ std::wstring startMenu() {
   CoTaskMemFree(path);
   return folder;
 }
+
+// The FileVersion text of an executable's version resource.
+std::wstring fileVersion(const std::wstring& path) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  std::wstring block(size / sizeof(wchar_t) + 1, L'\0');
+  wchar_t* text = nullptr;
+  UINT length = 0;
+  if (size == 0 || !GetFileVersionInfoW(path.c_str(), 0, size, block.data()) ||
+      !VerQueryValueW(block.data(), L"\\StringFileInfo\\040904b0\\FileVersion",
+                      reinterpret_cast<void**>(&text), &length)) {
+    return L"<none>";
+  }
+  return text;
+}
+
+constexpr wchar_t kApprovedKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
 
 bool exists(const std::wstring& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -97,10 +116,21 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
   // The watcher runs at once, not only from the next logon.
   EXPECT_TRUE(waitUntil([&] { return !processesAt(watcher_).empty(); }, 5s));
 
-  // Installing again over the running watcher replaces it: one runs after.
+  // One version, the project's, in "Installed apps" and the files.
+  const std::wstring version = L"" QM_PROJECT_VERSION;
+  EXPECT_EQ(registryString(kUninstallKey, L"DisplayVersion"), version);
+  EXPECT_EQ(fileVersion(watcher_), version);
+  if (exists(folder_ + L"\\Quillmark.exe")) {
+    EXPECT_EQ(fileVersion(folder_ + L"\\Quillmark.exe"), version);
+  }
+
+  // Installing again over the running watcher replaces it: one new one runs
+  // after, from the files just installed.
+  const std::vector<DWORD> before = processesAt(watcher_);
   install();
   const std::wstring shortcut = startMenu() + L"\\Quillmark.lnk";
   EXPECT_TRUE(waitUntil([&] { return processesAt(watcher_).size() == 1; }, 5s));
+  EXPECT_NE(processesAt(watcher_), before);
   EXPECT_EQ(exists(shortcut), exists(folder_ + L"\\Quillmark.exe"));
   ASSERT_TRUE(waitUntil([&] { return exists(data_ + L"\\Logs\\QuillmarkWatcher.log"); }, 5s));
 
@@ -121,6 +151,26 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
   // Settings and logs stay for a later install.
   EXPECT_TRUE(keyExists(kSettingsKey));
   EXPECT_TRUE(exists(data_ + L"\\Logs\\QuillmarkWatcher.log"));
+
+  // An upgrade keeps the user's switch in Startup apps: no watcher starts.
+  HKEY approved = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kApprovedKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &approved, nullptr),
+            ERROR_SUCCESS);
+  const BYTE off[12] = {3, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8};
+  RegSetValueExW(approved, L"Quillmark Watcher", 0, REG_BINARY, off, sizeof off);
+  install();
+  Sleep(2000);
+  EXPECT_TRUE(processesAt(watcher_).empty());
+  BYTE kept[12] = {};
+  DWORD keptSize = sizeof kept;
+  EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kApprovedKey, L"Quillmark Watcher", RRF_RT_REG_BINARY,
+                         nullptr, kept, &keptSize),
+            ERROR_SUCCESS);
+  EXPECT_EQ(kept[0], 3);
+  RegDeleteValueW(approved, L"Quillmark Watcher");
+  RegCloseKey(approved);
+  uninstall(L"/S");
 
   // Asked to, it takes them too.
   install();

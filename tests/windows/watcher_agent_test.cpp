@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 #include "watcher_agent.h"
@@ -51,6 +52,24 @@ void deleteRunValue() {
   }
 }
 
+// What Task Manager's Startup apps writes when the user switches the entry
+// off (3) or on again (2); nothing when never touched.
+void setStartupApproved(std::optional<BYTE> state) {
+  constexpr wchar_t kApprovedKey[] =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kApprovedKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  if (state) {
+    BYTE data[12] = {*state, 0, 0, 0, 0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x01};
+    RegSetValueExW(key, kWatcherRunValueName, 0, REG_BINARY, data, sizeof data);
+  } else {
+    RegDeleteValueW(key, kWatcherRunValueName);
+  }
+  RegCloseKey(key);
+}
+
 // A folder with Quillmark.exe (a stand-in: the step only needs its path)
 // and a real watcher beside it.
 struct Installation {
@@ -77,8 +96,27 @@ class WatcherAgent : public ::testing::Test {
   ~WatcherAgent() override {
     end_user_processes(kWatcherExecutableName, nullptr, 5000);
     deleteRunValue();
+    setStartupApproved(std::nullopt);
   }
 };
+
+// Switched off in Startup apps: Quillmark neither writes the value back nor
+// starts a watcher, and a watcher started anyway (by the installer) leaves.
+TEST_F(WatcherAgent, TheUsersSwitchInStartupAppsHolds) {
+  Installation here(L"QuillmarkAgentOff");
+  setStartupApproved(BYTE{3});
+  EXPECT_EQ(start(here.quillmark()), WatcherRunValueOutcome::switchedOff);
+  EXPECT_EQ(runValue(), L"<none>");
+  EXPECT_TRUE(processesAt(here.watcher()).empty());
+  HANDLE watcher = startProcess(here.watcher());
+  EXPECT_EQ(test::waitForExit(watcher, 5000), 0);
+  CloseHandle(watcher);
+
+  // Switched on again: the next start of Quillmark puts everything back.
+  setStartupApproved(BYTE{2});
+  EXPECT_EQ(start(here.quillmark()), WatcherRunValueOutcome::written);
+  EXPECT_EQ(processesAt(here.watcher()).size(), 1u);
+}
 
 TEST_F(WatcherAgent, EveryStartPointsTheRunValueHereAndRestartsTheWatcher) {
   Installation first(L"QuillmarkAgentA");

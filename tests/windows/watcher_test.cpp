@@ -37,6 +37,18 @@ TEST(WindowsWatcherPaths, QuillmarkIsTheExecutableBesideTheWatcher) {
             0);
 }
 
+// "Run as administrator" is refused: another user, or more rights than the
+// shell. Wine runs everything at one level, so the rule is checked here and
+// the real process only in the context it can show (allowed).
+TEST(WindowsWatcherInstaller, OnlyTheShellsUserAtItsRightsMayInstall) {
+  const DWORD medium = SECURITY_MANDATORY_MEDIUM_RID;
+  const DWORD high = SECURITY_MANDATORY_HIGH_RID;
+  EXPECT_EQ(may_install_for_the_shell_user(medium, medium, 1), 1);
+  EXPECT_EQ(may_install_for_the_shell_user(medium, high, 1), 1);
+  EXPECT_EQ(may_install_for_the_shell_user(high, medium, 1), 0);
+  EXPECT_EQ(may_install_for_the_shell_user(medium, medium, 0), 0);
+}
+
 TEST(WindowsWatcherPaths, LiveIsAnyVersionAndEditionInAnyCase) {
   EXPECT_TRUE(is_live_executable_name(L"Ableton Live 12 Suite.exe"));
   EXPECT_TRUE(is_live_executable_name(L"Ableton Live 11 Lite.exe"));
@@ -112,11 +124,19 @@ TEST_F(WindowsWatcher, StartsQuillmarkWhileLiveRunsAndOnlyThen) {
   CloseHandle(second);
   EXPECT_TRUE(logHas("Another watcher is already running for this user. Exiting."));
 
-  // The uninstaller's stop ends this folder's two programs, and not Live.
+  // The installer's check passes for the user at the shell's own rights.
+  HANDLE check = startProcess(watcher_, L"--check-installer");
+  EXPECT_EQ(waitForExit(check, 10000), 0);
+  CloseHandle(check);
+
+  // The uninstaller's stop ends this folder's two programs, and not Live;
+  // nothing starts Quillmark again behind it.
   HANDLE stop = startProcess(watcher_, L"--stop");
   EXPECT_EQ(waitForExit(stop, 10000), 0);
   CloseHandle(stop);
   EXPECT_EQ(waitForExit(watcher, 1000), 1);
+  EXPECT_FALSE(quillmarkRuns());
+  Sleep(3500);
   EXPECT_FALSE(quillmarkRuns());
   EXPECT_EQ(waitForExit(live, 0), -1);
   CloseHandle(watcher);

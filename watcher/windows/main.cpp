@@ -3,8 +3,10 @@
 //
 // Started at logon from the Run value. Every 3 seconds: if Ableton Live runs
 // in this user's session and Quillmark.exe beside the watcher does not, start
-// it. Runs until its process is ended. --stop ends this user's Quillmark and
-// watcher of this folder instead, for the uninstaller.
+// it. Runs until its process is ended. --stop ends this user's watcher and
+// Quillmark of this folder instead, for the uninstaller. --check-installer
+// exits 3 when this process runs as another user than the shell's or above
+// its integrity ("Run as administrator"), for the installer.
 #include <stdio.h>
 #include <wchar.h>
 
@@ -41,9 +43,13 @@ int wmain(int argc, wchar_t* argv[]) {
     if (!derived) {
       return kUsageExitStatus;
     }
-    end_user_processes(nullptr, executable_path, kStopWaitMilliseconds);
+    // The watcher first: it would start Quillmark again in between.
     end_user_processes(nullptr, own_path, kStopWaitMilliseconds);
+    end_user_processes(nullptr, executable_path, kStopWaitMilliseconds);
     return 0;
+  }
+  if (argc == 2 && wcscmp(argv[1], L"--check-installer") == 0) {
+    return installer_context_allowed() ? 0 : kInstallerRefusedExitStatus;
   }
 
   int settled = argc >= 3 ? full_path(argv[1], app_path, kPathCapacity) &&
@@ -78,6 +84,13 @@ int wmain(int argc, wchar_t* argv[]) {
   }
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     log_message("Another watcher is already running for this user. Exiting.");
+    return 0;
+  }
+
+  // Started by the installer or by hand although the user switched it off
+  // at logon: the user's word holds.
+  if (startup_entry_switched_off(kWatcherRunValueName)) {
+    log_message("Watcher is switched off in Startup apps. Exiting.");
     return 0;
   }
 

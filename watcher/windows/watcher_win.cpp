@@ -360,6 +360,76 @@ int watcher_mutex_name(wchar_t* out, size_t capacity) {
   return 1;
 }
 
+int startup_entry_switched_off(const wchar_t* value_name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER,
+                    L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run",
+                    0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  // Twelve bytes: the state, then when it was switched off.
+  BYTE data[16];
+  DWORD size = sizeof data;
+  DWORD type = 0;
+  LONG result = RegQueryValueExW(key, value_name, nullptr, &type, data, &size);
+  RegCloseKey(key);
+  return result == ERROR_SUCCESS && type == REG_BINARY && size >= 1 && (data[0] & 1) != 0;
+}
+
+int may_install_for_the_shell_user(DWORD own_level, DWORD shell_level, int same_user) {
+  return same_user && own_level <= shell_level;
+}
+
+namespace {
+
+int integrity_level_of(HANDLE process, DWORD* level) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+    return 0;
+  }
+  alignas(TOKEN_MANDATORY_LABEL) unsigned char
+      buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+  DWORD length = 0;
+  int ok = GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof buffer, &length);
+  CloseHandle(token);
+  if (!ok) {
+    return 0;
+  }
+  PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+  UCHAR count = *GetSidSubAuthorityCount(sid);
+  if (count == 0) {
+    return 0;
+  }
+  *level = *GetSidSubAuthority(sid, count - 1);
+  return 1;
+}
+
+}  // namespace
+
+int installer_context_allowed() {
+  DWORD shell_pid = 0;
+  HWND shell_window = GetShellWindow();
+  if (shell_window == nullptr || GetWindowThreadProcessId(shell_window, &shell_pid) == 0) {
+    return 1;
+  }
+  DWORD own_level = 0;
+  DWORD shell_level = 0;
+  if (!integrity_level_of(GetCurrentProcess(), &own_level)) {
+    return 0;
+  }
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shell_pid);
+  if (process == nullptr) {
+    // A shell this process may not even look at belongs to someone else.
+    return 0;
+  }
+  alignas(TOKEN_USER) unsigned char user[kTokenUserCapacity];
+  const int same_user = token_user_of(process, user, sizeof user) && own_sid() != nullptr &&
+                        EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, own_sid());
+  const int known = integrity_level_of(process, &shell_level);
+  CloseHandle(process);
+  return known && may_install_for_the_shell_user(own_level, shell_level, same_user);
+}
+
 int has_control_characters(const wchar_t* text) {
   for (; *text != L'\0'; ++text) {
     if (*text < 0x20 || *text == 0x7f) {

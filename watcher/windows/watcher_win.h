@@ -18,6 +18,8 @@ inline constexpr int kUsageExitStatus = 64;
 
 inline constexpr wchar_t kQuillmarkExecutableName[] = L"Quillmark.exe";
 inline constexpr wchar_t kWatcherExecutableName[] = L"QuillmarkWatcher.exe";
+// The watcher's entry under HKEY_CURRENT_USER\...\CurrentVersion\Run.
+inline constexpr wchar_t kWatcherRunValueName[] = L"Quillmark Watcher";
 
 // The folder of the watcher's own path and Quillmark.exe in it. Returns 1
 // when both fit their buffers, 0 otherwise.
@@ -56,6 +58,22 @@ int end_user_processes(const wchar_t* file_name, const wchar_t* image_path, DWOR
 
 // Names the per-user mutex: "Local\QuillmarkWatcher-" and the user's SID.
 int watcher_mutex_name(wchar_t* out, size_t capacity);
+
+// 1 when the user switched the Run entry value_name off in Task Manager's
+// Startup apps or Settings > Apps > Startup: Explorer then keeps a binary
+// value of that name under StartupApproved\Run whose first byte is odd.
+int startup_entry_switched_off(const wchar_t* value_name);
+
+// Whether a process may install for the signed-in user: it must run as the
+// user of the shell (Explorer) and at no higher integrity level. "Run as
+// administrator" fails: another user's profile, or the same user at high
+// integrity, whose watcher would then start Quillmark at high integrity too.
+int may_install_for_the_shell_user(DWORD own_level, DWORD shell_level, int same_user);
+// The same for this process against the running shell; without a shell
+// there is nothing to compare, and it is allowed. Exit status 3 of
+// "QuillmarkWatcher.exe --check-installer" when refused.
+inline constexpr int kInstallerRefusedExitStatus = 3;
+int installer_context_allowed();
 
 // 1 when text holds a control character (a newline could forge a log line).
 int has_control_characters(const wchar_t* text);

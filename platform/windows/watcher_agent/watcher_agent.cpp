@@ -149,6 +149,11 @@ WatcherRunValueStart installWatcherRunValue(const std::wstring& quillmarkPath) {
     start.outcome = WatcherRunValueOutcome::vanishingPlace;
     return start;
   }
+  // The user's word: neither the value nor a watcher comes back.
+  if (startup_entry_switched_off(kWatcherRunValueName)) {
+    start.outcome = WatcherRunValueOutcome::switchedOff;
+    return start;
+  }
   start.outcome = writeRunValueIfChanged(watcherRunValueData(watcher))
                       ? WatcherRunValueOutcome::written
                       : WatcherRunValueOutcome::unchanged;

@@ -6,15 +6,17 @@
 #include <string>
 #include <thread>
 
+#include "watcher_win.h"
+
 namespace qm::windows {
 
 // Under HKEY_CURRENT_USER.
 inline constexpr wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-inline constexpr wchar_t kWatcherRunValueName[] = L"Quillmark Watcher";
 
 enum class WatcherRunValueOutcome {
   noWatcher,       // no QuillmarkWatcher.exe beside Quillmark.exe: nothing done
   vanishingPlace,  // a removable or read-only volume, or a temporary folder: nothing done
+  switchedOff,     // the user switched the watcher off in Startup apps: nothing done
   unchanged,       // the Run value was already right; the watcher restarts
   written,         // the Run value was written; the watcher restarts
 };
