@@ -58,7 +58,18 @@ void AppDelegate::requestAccessibilityOnFirstLaunchIfNeeded() {
   alert.messageText = kAccessibilityAlertMessage;
   alert.informativeText = kAccessibilityAlertInformativeText;
   alert.buttonTitles = {std::string(kOpenSettingsButtonTitle), std::string(kLaterButtonTitle)};
-  if (platform_.alerts.runModal(alert) == kAlertFirstButtonReturn) {
+  // The watcher starts Quillmark in the background, so the alert would open
+  // behind Live's window: ask to come forward first. Once it is answered the
+  // focus goes back, unless the user has gone elsewhere meanwhile (System
+  // Settings takes it anyway when chosen).
+  const RunningApplicationRef previous = platform_.workspace.frontmostApplication();
+  platform_.system.activate();
+  const long answer = platform_.alerts.runModal(alert);
+  if (previous &&
+      platform_.workspace.frontmostProcessIdentifierNow() == platform_.system.processIdentifier()) {
+    requestActivation(previous, 0);
+  }
+  if (answer == kAlertFirstButtonReturn) {
     openAccessibilitySettings();
   }
 }

@@ -173,8 +173,11 @@ class AppDelegate {
 
   // Launch agent
   std::string xmlEscapedString(const std::string& text) const;
-  // Exit status of launchctl, or -1 when it could not be started.
-  int runLaunchctlWithArguments(const std::vector<std::string>& arguments);
+  // Exit status of launchctl, or -1 when it could not be started or was
+  // ended at its time limit (logged, and told through `timedOut`); what it
+  // wrote to standard error goes to `errorOutput`. Both may be null.
+  int runLaunchctlWithArguments(const std::vector<std::string>& arguments,
+                                std::string* errorOutput = nullptr, bool* timedOut = nullptr);
 
   // Scheduler and Live monitor
   void startLiveMonitor();

@@ -32,6 +32,61 @@ constexpr std::string_view kTranslocatedMessage =
 constexpr std::string_view kReadOnlyVolumeMessage =
     "Watcher not installed: Quillmark runs from a read-only volume, such as its disk image. "
     "Move Quillmark to the Applications folder and open it again.";
+constexpr std::string_view kRemovableVolumeMessage =
+    "Watcher not installed: Quillmark runs from a removable volume. "
+    "Move Quillmark to the Applications folder and open it again.";
+constexpr std::string_view kNetworkVolumeMessage =
+    "Watcher not installed: Quillmark runs from a network volume. "
+    "Move Quillmark to the Applications folder and open it again.";
+constexpr std::string_view kUnknownVolumeMessage =
+    "Watcher not installed: the volume Quillmark runs from cannot be examined. "
+    "Move Quillmark to the Applications folder and open it again.";
+// The user switched the agent off in System Settings; launchd refuses it
+// until they switch it on again, so asking again is pointless.
+constexpr std::string_view kAgentDisabledMessage =
+    "Watcher agent not loaded: it is switched off in System Settings > General > Login Items & "
+    "Extensions. Switch Quillmark on there to have it start with Live again.";
+
+// launchd's answer to a bootstrap of a service the user disabled.
+constexpr int kServiceDisabledStatus = 119;
+constexpr std::string_view kServiceDisabledWords = "service is disabled";
+
+// A stalled launchd must never freeze the menu bar for long.
+constexpr double kLaunchctlTimeoutSeconds = 10.0;
+
+// launchctl's words on one line: blanks and line breaks folded, cut short.
+std::string oneLine(const std::string& text) {
+  constexpr std::size_t kMaxWords = 300;
+  std::string line;
+  for (const char c : text) {
+    const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    if (blank) {
+      if (!line.empty() && line.back() != ' ') {
+        line += ' ';
+      }
+    } else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) {
+      line += c;
+    }
+    if (line.size() >= kMaxWords) {
+      line += "...";
+      break;
+    }
+  }
+  while (!line.empty() && line.back() == ' ') {
+    line.pop_back();
+  }
+  return line;
+}
+
+bool containsIgnoringCase(const std::string& text, std::string_view lowerNeedle) {
+  std::string lower(text);
+  for (char& c : lower) {
+    if (c >= 'A' && c <= 'Z') {
+      c = static_cast<char>(c - 'A' + 'a');
+    }
+  }
+  return lower.find(lowerNeedle) != std::string::npos;
+}
 
 std::string deletingLastPathComponent(std::string path) {
   while (path.size() > 1 && path.back() == '/') {
@@ -137,10 +192,25 @@ void AppDelegate::installLaunchAgentIfNeeded() {
   }
 
   const std::string domain = "gui/" + std::to_string(system.userId());
-  runLaunchctlWithArguments({"bootout", domain, plistPath});
+  bool stalled = false;
+  runLaunchctlWithArguments({"bootout", domain, plistPath}, nullptr, &stalled);
+  // launchd does not answer: a bootstrap would only hold the start up again.
+  if (stalled) {
+    return;
+  }
   std::vector<std::string> bootstrap = {"bootstrap", domain, plistPath};
-  // Only a launchctl that ran and failed is worth another try.
-  if (runLaunchctlWithArguments(bootstrap) > 0) {
+  std::string errorOutput;
+  const int status = runLaunchctlWithArguments(bootstrap, &errorOutput);
+  // Only a launchctl that ran and failed is worth another try, and not when
+  // the user said no.
+  if (status > 0) {
+    logMessage("launchctl bootstrap exited with status " + std::to_string(status) +
+               (errorOutput.empty() ? "" : ": " + oneLine(errorOutput)));
+    if (status == kServiceDisabledStatus ||
+        containsIgnoringCase(errorOutput, kServiceDisabledWords)) {
+      logMessage(kAgentDisabledMessage);
+      return;
+    }
     scheduleBootstrapRetries(std::move(bootstrap));
   }
 }
@@ -152,11 +222,24 @@ bool AppDelegate::executableLocationIsTransient(const std::string& executablePat
     logMessage(kTranslocatedMessage);
     return true;
   }
-  if (platform_.system.isVolumeReadOnly(executablePath)) {
-    logMessage(kReadOnlyVolumeMessage);
-    return true;
+  // A volume that cannot be examined may be on its way out: no agent.
+  switch (platform_.system.volumeKind(executablePath)) {
+    case System::VolumeKind::fixed:
+      return false;
+    case System::VolumeKind::readOnly:
+      logMessage(kReadOnlyVolumeMessage);
+      return true;
+    case System::VolumeKind::removable:
+      logMessage(kRemovableVolumeMessage);
+      return true;
+    case System::VolumeKind::network:
+      logMessage(kNetworkVolumeMessage);
+      return true;
+    case System::VolumeKind::unknown:
+      break;
   }
-  return false;
+  logMessage(kUnknownVolumeMessage);
+  return true;
 }
 
 void AppDelegate::scheduleBootstrapRetries(std::vector<std::string> bootstrapArguments) {
@@ -187,13 +270,28 @@ std::string AppDelegate::xmlEscapedString(const std::string& text) const {
   return xmlEscaped(text);
 }
 
-int AppDelegate::runLaunchctlWithArguments(const std::vector<std::string>& arguments) {
+int AppDelegate::runLaunchctlWithArguments(const std::vector<std::string>& arguments,
+                                           std::string* errorOutput, bool* timedOut) {
+  System::TaskResult result;
   try {
-    return platform_.system.runTaskAndWait(std::string(kLaunchctlPath), arguments);
+    result =
+        platform_.system.runTask(std::string(kLaunchctlPath), arguments, kLaunchctlTimeoutSeconds);
   } catch (...) {
     // A launchctl that cannot start is no reason to stop launching.
     return -1;
   }
+  if (timedOut != nullptr) {
+    *timedOut = result.timedOut;
+  }
+  if (result.timedOut) {
+    logMessage("launchctl " + (arguments.empty() ? std::string() : arguments.front()) +
+               " did not finish within 10 seconds and was ended.");
+    return -1;
+  }
+  if (errorOutput != nullptr) {
+    *errorOutput = std::move(result.errorOutput);
+  }
+  return result.status;
 }
 
 }  // namespace qm

@@ -7,6 +7,7 @@
 // platform/sim over a virtual clock.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -332,14 +333,31 @@ class System {
   // The user's Library folder; empty when the system gives none.
   virtual std::optional<std::string> userLibraryDirectory() = 0;
   virtual std::uint32_t userId() = 0;
-  // True when the file system that holds `path` is mounted read-only (a
-  // disk image, for one); false when it is writable or cannot be told.
-  virtual bool isVolumeReadOnly(const std::string& path) = 0;
-  // Runs a program with the given arguments (no shell) and waits for it to
-  // end; returns its exit status. Throws std::runtime_error when the program
-  // cannot be started.
-  virtual int runTaskAndWait(const std::string& launchPath,
-                             const std::vector<std::string>& arguments) = 0;
+  virtual int processIdentifier() = 0;
+  // The kind of volume that holds `path`: one that launchd could lose from
+  // under a program path is anything but fixed. `unknown` when the system
+  // cannot tell (the path or its volume is gone).
+  enum class VolumeKind { fixed, readOnly, removable, network, unknown };
+  virtual VolumeKind volumeKind(const std::string& path) = 0;
+  // What a program run reports.
+  struct TaskResult {
+    // The exit status; -1 when the program was ended at the time limit.
+    int status = 0;
+    bool timedOut = false;
+    // The start of what it wrote to its standard error, at most
+    // kTaskErrorOutputLimit bytes.
+    std::string errorOutput;
+  };
+  static constexpr std::size_t kTaskErrorOutputLimit = 4096;
+  // Runs a program with the given arguments (no shell), standard input from
+  // the null device and no other descriptor of this process, and waits for
+  // it to end, at most `timeoutSeconds`; a program still running then is
+  // ended. Throws std::runtime_error when the program cannot be started.
+  virtual TaskResult runTask(const std::string& launchPath,
+                             const std::vector<std::string>& arguments, double timeoutSeconds) = 0;
+  // Asks for this application to come to the front, a request the system
+  // may decline (an accessory is not in front by itself).
+  virtual void activate() = 0;
   // The time of day in the user's short time style ("Saved at ...").
   virtual std::string shortTimeString(Date date) = 0;
 };

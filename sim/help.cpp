@@ -84,15 +84,23 @@ The world:
                             (without it no launch agent is installed)
   logs-folder present|absent
                             ~/Library/Logs (without it no log is written)
-  launchctl present|missing /bin/launchctl, or a launchctl that cannot start
+  launchctl present|missing|hangs
+                            /bin/launchctl, a launchctl that cannot start, or
+                            one that never ends (each run lasts until
+                            Quillmark's 10-second limit ends it)
   bootstrap fails N         the next N launchctl bootstrap runs exit 5
+                            ("Bootstrap failed: 5: Input/output error")
+  bootstrap disabled        the user switched the agent off in System
+                            Settings: every bootstrap exits 119 ("Bootstrap
+                            failed: 119: Service is disabled")
   decline-activation none|plain|all
                             the system declines activation requests: plain
                             ones only (an activation that the frontmost app
                             hands over is granted), or all
-  app-location applications|disk-image|translocated
+  app-location applications|disk-image|translocated|removable|network
                             where the next launch runs Quillmark from: a
-                            read-only disk image, a translocated copy
+                            read-only disk image, a translocated copy, a
+                            removable disk, a network share
   keyboard-layout us|dvorak|colemak
                             what each key types (default us); a save counts
                             only when its key events type Command+"s" in the

@@ -622,11 +622,15 @@ void readCommand(Reader& in, Command& command) {
     command.flag = in.choice("the Logs folder's state", {"present", "absent"}) == 0;
   } else if (w == "launchctl") {
     command.op = Op::launchctl;
-    command.flag = in.choice("launchctl's state", {"present", "missing"}) == 0;
+    command.count =
+        static_cast<std::int64_t>(in.choice("launchctl's state", {"present", "missing", "hangs"}));
   } else if (w == "bootstrap") {
-    command.op = Op::bootstrapFails;
-    in.choice("the word after bootstrap", {"fails"});
-    command.count = in.count("how many bootstrap runs fail", kMaxFailingBootstraps);
+    if (in.choice("the word after bootstrap", {"fails", "disabled"}) == 1) {
+      command.op = Op::bootstrapDisabled;
+    } else {
+      command.op = Op::bootstrapFails;
+      command.count = in.count("how many bootstrap runs fail", kMaxFailingBootstraps);
+    }
   } else if (w == "decline-activation") {
     command.op = Op::activations;
     command.count = static_cast<std::int64_t>(
@@ -634,7 +638,8 @@ void readCommand(Reader& in, Command& command) {
   } else if (w == "app-location") {
     command.op = Op::appLocation;
     command.count = static_cast<std::int64_t>(
-        in.choice("where the application lies", {"applications", "disk-image", "translocated"}));
+        in.choice("where the application lies",
+                  {"applications", "disk-image", "translocated", "removable", "network"}));
   } else if (w == "click") {
     command.op = Op::click;
     command.words.push_back(in.text("the item's title"));

@@ -24,35 +24,37 @@ inline constexpr std::size_t kMaxLineBytes = 4096;
 inline constexpr double kMaxEndSeconds = 31 * 86400.0;
 
 enum class Op {
-  note,             // note "TEXT": a line in the timeline
-  launch,           // launch
-  liveStart,        // live start [hidden]           flag: hidden
-  liveQuit,         // live quit
-  liveHide,         // live hide
-  appStart,         // app start ID                  words[0]: ID
-  appQuit,          // app quit ID
-  front,            // front ID|none                 words: {} for none
-  trust,            // trust on|off                  flag: on
-  alertAnswer,      // alert answer first|second [open D]   count: button, seconds: D
-  failEventSource,  // fail event-source
-  failKeyEvent,     // fail key-event N              count: N
-  prefSet,          // pref set KEY TYPE VALUE       words[0]: KEY, value
-  prefRemove,       // pref remove KEY
-  watcher,          // watcher present|absent        flag: present
-  library,          // library available|unavailable flag: available
-  logsFolder,       // logs-folder present|absent    flag: present
-  launchctl,        // launchctl present|missing     flag: present
-  bootstrapFails,   // bootstrap fails N             count: N
-  activations,      // decline-activation none|plain|all   count: 0, 1, 2
-  appLocation,      // app-location applications|disk-image|translocated   count: 0, 1, 2
-  userTypes,        // user types [for D]            flag: for, seconds: D
-  userHolds,        // user holds shift|control|option|command|mouse   count: 0..4
-  userReleases,     // user releases shift|...|mouse|all               count: 0..4, 5 for all
-  keyboardLayout,   // keyboard-layout us|dvorak|colemak               count: 0, 1, 2
-  click,            // click "A" ["B" ...]           words: the title path
-  quitKey,          // quit-key
-  expect,           // expect WHAT ...               check, words, count, flag, value
-  run,              // run T: the end of the scenario
+  note,               // note "TEXT": a line in the timeline
+  launch,             // launch
+  liveStart,          // live start [hidden]           flag: hidden
+  liveQuit,           // live quit
+  liveHide,           // live hide
+  appStart,           // app start ID                  words[0]: ID
+  appQuit,            // app quit ID
+  front,              // front ID|none                 words: {} for none
+  trust,              // trust on|off                  flag: on
+  alertAnswer,        // alert answer first|second [open D]   count: button, seconds: D
+  failEventSource,    // fail event-source
+  failKeyEvent,       // fail key-event N              count: N
+  prefSet,            // pref set KEY TYPE VALUE       words[0]: KEY, value
+  prefRemove,         // pref remove KEY
+  watcher,            // watcher present|absent        flag: present
+  library,            // library available|unavailable flag: available
+  logsFolder,         // logs-folder present|absent    flag: present
+  launchctl,          // launchctl present|missing|hangs     count: 0, 1, 2
+  bootstrapFails,     // bootstrap fails N             count: N
+  bootstrapDisabled,  // bootstrap disabled
+  activations,        // decline-activation none|plain|all   count: 0, 1, 2
+  appLocation,        // app-location applications|disk-image|translocated|removable|network
+                      //                               count: 0 to 4
+  userTypes,          // user types [for D]            flag: for, seconds: D
+  userHolds,          // user holds shift|control|option|command|mouse   count: 0..4
+  userReleases,       // user releases shift|...|mouse|all               count: 0..4, 5 for all
+  keyboardLayout,     // keyboard-layout us|dvorak|colemak               count: 0, 1, 2
+  click,              // click "A" ["B" ...]           words: the title path
+  quitKey,            // quit-key
+  expect,             // expect WHAT ...               check, words, count, flag, value
+  run,                // run T: the end of the scenario
 };
 
 enum class Check {

@@ -146,11 +146,16 @@ void Session::execute(const Command& command) {
       timeline_.command(world_.now(), command);
       break;
     case Op::launchctl:
-      world_.setLaunchctlPresent(command.flag);
+      world_.setLaunchctlPresent(command.count != 1);
+      world_.setLaunchctlHangs(command.count == 2);
       timeline_.command(world_.now(), command);
       break;
     case Op::bootstrapFails:
       world_.failNextBootstraps(static_cast<int>(command.count));
+      timeline_.command(world_.now(), command);
+      break;
+    case Op::bootstrapDisabled:
+      world_.setAgentDisabled(true);
       timeline_.command(world_.now(), command);
       break;
     case Op::activations: {
@@ -180,14 +185,18 @@ std::string Session::placeBundle(int location) {
   // or the random read-only copy macOS runs a downloaded app from.
   struct Place {
     const char* folder;
-    // The read-only volume it lies on, if any.
+    // The volume it lies on, if not the fixed disk, and its kind.
     const char* volume;
+    System::VolumeKind kind;
   };
+  using Kind = System::VolumeKind;
   static const Place kPlaces[] = {
-      {"/Applications", nullptr},
-      {"/Volumes/Quillmark", "/Volumes/Quillmark"},
+      {"/Applications", nullptr, Kind::fixed},
+      {"/Volumes/Quillmark", "/Volumes/Quillmark", Kind::readOnly},
       {"/private/var/folders/qm/T/AppTranslocation/5A1C-77E2/d",
-       "/private/var/folders/qm/T/AppTranslocation/5A1C-77E2"},
+       "/private/var/folders/qm/T/AppTranslocation/5A1C-77E2", Kind::readOnly},
+      {"/Volumes/Stick/Applications", "/Volumes/Stick", Kind::removable},
+      {"/Volumes/Studio Share/Applications", "/Volumes/Studio Share", Kind::network},
   };
   const Place& place = kPlaces[location];
   const std::string macos = home_ + place.folder + "/Quillmark.app/Contents/MacOS";
@@ -197,7 +206,7 @@ std::string Session::placeBundle(int location) {
   touch(executablePath_);
   touch(watcherPath_);
   if (place.volume != nullptr) {
-    world_.setReadOnlyVolume(home_ + place.volume, true);
+    world_.setVolume(home_ + place.volume, place.kind);
   }
   return std::string("~") + place.folder + "/Quillmark.app";
 }

@@ -213,7 +213,11 @@ void Timeline::onEvent(const sim::Event& event) {
         }
         text += shortPath(argument);
       }
-      text += run.status ? "  → exit " + std::to_string(*run.status) : "  → cannot start";
+      if (run.timedOut) {
+        text += "  → still running at the time limit, ended";
+      } else {
+        text += run.status ? "  → exit " + std::to_string(*run.status) : "  → cannot start";
+      }
       emit(event.time, run.launchPath == sim::World::kLaunchctlPath ? "launchctl" : run.launchPath,
            text);
       break;

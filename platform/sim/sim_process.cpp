@@ -374,13 +374,18 @@ std::uint32_t Process::userId() {
   return world_.userId();
 }
 
-bool Process::isVolumeReadOnly(const std::string& path) {
-  return world_.isOnReadOnlyVolume(path);
+System::VolumeKind Process::volumeKind(const std::string& path) {
+  return world_.volumeKind(path);
 }
 
-int Process::runTaskAndWait(const std::string& launchPath,
-                            const std::vector<std::string>& arguments) {
-  return world_.runTask(*this, launchPath, arguments);
+System::TaskResult Process::runTask(const std::string& launchPath,
+                                    const std::vector<std::string>& arguments,
+                                    double timeoutSeconds) {
+  return world_.runTask(*this, launchPath, arguments, timeoutSeconds);
+}
+
+void Process::activate() {
+  world_.activateApplication(pid_, 0);
 }
 
 std::string Process::shortTimeString(Date date) {

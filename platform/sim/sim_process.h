@@ -117,9 +117,11 @@ class Process final : private RunLoop,
   std::string homeDirectory() override;
   std::optional<std::string> userLibraryDirectory() override;
   std::uint32_t userId() override;
-  bool isVolumeReadOnly(const std::string& path) override;
-  int runTaskAndWait(const std::string& launchPath,
-                     const std::vector<std::string>& arguments) override;
+  int processIdentifier() override { return pid_; }
+  VolumeKind volumeKind(const std::string& path) override;
+  TaskResult runTask(const std::string& launchPath, const std::vector<std::string>& arguments,
+                     double timeoutSeconds) override;
+  void activate() override;
   std::string shortTimeString(Date date) override;
 
   ClickResult choose(const SimMenuItemRef& item);

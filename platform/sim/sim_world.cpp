@@ -669,38 +669,52 @@ std::optional<std::string> World::userLibraryDirectory() const {
   return homeDirectory_ + "/Library";
 }
 
-void World::setReadOnlyVolume(const std::string& mountPoint, bool readOnly) {
-  std::erase(readOnlyVolumes_, mountPoint);
-  if (readOnly) {
-    readOnlyVolumes_.push_back(mountPoint);
+void World::setVolume(const std::string& mountPoint, System::VolumeKind kind) {
+  std::erase_if(volumes_, [&](const auto& volume) { return volume.first == mountPoint; });
+  if (kind != System::VolumeKind::fixed) {
+    volumes_.emplace_back(mountPoint, kind);
   }
 }
 
-bool World::isOnReadOnlyVolume(const std::string& path) const {
-  return std::any_of(
-      readOnlyVolumes_.begin(), readOnlyVolumes_.end(), [&path](const std::string& mountPoint) {
-        return path == mountPoint || (path.size() > mountPoint.size() &&
-                                      path.compare(0, mountPoint.size(), mountPoint) == 0 &&
-                                      (mountPoint.back() == '/' || path[mountPoint.size()] == '/'));
-      });
+System::VolumeKind World::volumeKind(const std::string& path) const {
+  for (const auto& [mountPoint, kind] : volumes_) {
+    if (path == mountPoint ||
+        (path.size() > mountPoint.size() && path.compare(0, mountPoint.size(), mountPoint) == 0 &&
+         (mountPoint.back() == '/' || path[mountPoint.size()] == '/'))) {
+      return kind;
+    }
+  }
+  return System::VolumeKind::fixed;
 }
 
-int World::runTask(const Process& owner, const std::string& launchPath,
-                   const std::vector<std::string>& arguments) {
-  taskRuns_.push_back(TaskRun{now_, owner.pid(), launchPath, arguments, std::nullopt});
-  TaskRun& run = taskRuns_.back();
+System::TaskResult World::runTask(const Process& owner, const std::string& launchPath,
+                                  const std::vector<std::string>& arguments,
+                                  double timeoutSeconds) {
+  taskRuns_.push_back(TaskRun{now_, owner.pid(), launchPath, arguments, std::nullopt, false, {}});
   if (launchPath != kLaunchctlPath || !launchctlPresent_) {
     notify(Event::Kind::taskRun, owner.pid(), taskRuns_.size() - 1);
     throw std::runtime_error("launch path not accessible: " + launchPath);
   }
-  int status = 0;
-  if (!arguments.empty() && arguments.front() == "bootstrap" && failingBootstraps_ > 0) {
+  System::TaskResult result;
+  const bool bootstrap = !arguments.empty() && arguments.front() == "bootstrap";
+  if (launchctlHangs_) {
+    sleepFor(timeoutSeconds);
+    result.status = -1;
+    result.timedOut = true;
+  } else if (bootstrap && agentDisabled_) {
+    result.status = 119;
+    result.errorOutput = "Bootstrap failed: 119: Service is disabled\n";
+  } else if (bootstrap && failingBootstraps_ > 0) {
     --failingBootstraps_;
-    status = 5;
+    result.status = 5;
+    result.errorOutput = "Bootstrap failed: 5: Input/output error\n";
   }
-  run.status = status;
+  TaskRun& run = taskRuns_.back();
+  run.status = result.status;
+  run.timedOut = result.timedOut;
+  run.errorOutput = result.errorOutput;
   notify(Event::Kind::taskRun, owner.pid(), taskRuns_.size() - 1);
-  return status;
+  return result;
 }
 
 void World::recordTermination(const Process& owner) {

@@ -91,6 +91,9 @@ struct TaskRun {
   std::vector<std::string> arguments;
   // Unset when the program could not be started (the port threw).
   std::optional<int> status;
+  // Ended at the caller's time limit; its status is then -1.
+  bool timedOut = false;
+  std::string errorOutput;
 };
 struct Termination {
   Date time;
@@ -282,10 +285,12 @@ class World {
   void setHomeDirectory(std::string path) { homeDirectory_ = std::move(path); }
   // <home>/Library, or nothing while unavailable.
   std::optional<std::string> userLibraryDirectory() const;
-  // A volume mounted read-only at `mountPoint` (a disk image under
-  // /Volumes, a translocated copy): every path at or below it is on it.
-  void setReadOnlyVolume(const std::string& mountPoint, bool readOnly);
-  bool isOnReadOnlyVolume(const std::string& path) const;
+  // A volume of that kind mounted at `mountPoint` (a disk image under
+  // /Volumes, a translocated copy, a stick, a share): every path at or below
+  // it is on it. Paths on no such volume are on a fixed one; `fixed` removes
+  // the mount.
+  void setVolume(const std::string& mountPoint, System::VolumeKind kind);
+  System::VolumeKind volumeKind(const std::string& path) const;
   void setLibraryAvailable(bool available) { libraryAvailable_ = available; }
   std::uint32_t userId() const { return userId_; }
   void setUserId(std::uint32_t uid) { userId_ = uid; }
@@ -293,9 +298,16 @@ class World {
   // launchctl while it is missing, throws std::runtime_error.
   static constexpr const char* kLaunchctlPath = "/bin/launchctl";
   void setLaunchctlPresent(bool present) { launchctlPresent_ = present; }
+  // A launchctl that never ends by itself: each run lasts until the
+  // caller's time limit and is ended there.
+  void setLaunchctlHangs(bool hangs) { launchctlHangs_ = hangs; }
   // The next `count` launchctl runs whose first argument is "bootstrap" exit
-  // with status 5; every other run exits 0.
+  // with status 5 and launchctl's words for an I/O error; every other run
+  // exits 0.
   void failNextBootstraps(int count) { failingBootstraps_ = count; }
+  // The user switched the agent off: every bootstrap exits with launchd's
+  // status and words for a disabled service.
+  void setAgentDisabled(bool disabled) { agentDisabled_ = disabled; }
   const std::vector<TaskRun>& taskRuns() const { return taskRuns_; }
   const std::vector<Termination>& terminations() const { return terminations_; }
 
@@ -325,8 +337,8 @@ class World {
   // (0 for none) of the new source.
   std::optional<int> makeEventSource(int stateId);
   void postKeyEvent(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags);
-  int runTask(const Process& owner, const std::string& launchPath,
-              const std::vector<std::string>& arguments);
+  System::TaskResult runTask(const Process& owner, const std::string& launchPath,
+                             const std::vector<std::string>& arguments, double timeoutSeconds);
   void recordTermination(const Process& owner);
 
  private:
@@ -406,9 +418,11 @@ class World {
 
   std::string homeDirectory_;
   bool libraryAvailable_ = true;
-  std::vector<std::string> readOnlyVolumes_;
+  std::vector<std::pair<std::string, System::VolumeKind>> volumes_;
   std::uint32_t userId_ = 501;
   bool launchctlPresent_ = true;
+  bool launchctlHangs_ = false;
+  bool agentDisabled_ = false;
   int failingBootstraps_ = 0;
   std::vector<TaskRun> taskRuns_;
   std::vector<Termination> terminations_;

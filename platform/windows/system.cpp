@@ -89,16 +89,33 @@ class Win32System final : public System {
     return session;
   }
 
-  bool isVolumeReadOnly(const std::string& path) override {
+  int processIdentifier() override { return static_cast<int>(GetCurrentProcessId()); }
+
+  VolumeKind volumeKind(const std::string& path) override {
     wchar_t volume[MAX_PATH + 1] = L"";
     DWORD flags = 0;
-    return GetVolumePathNameW(widen(path).c_str(), volume, MAX_PATH + 1) &&
-           GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
-           (flags & FILE_READ_ONLY_VOLUME) != 0;
+    if (!GetVolumePathNameW(widen(path).c_str(), volume, MAX_PATH + 1) ||
+        !GetVolumeInformationW(volume, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) {
+      return VolumeKind::unknown;
+    }
+    if ((flags & FILE_READ_ONLY_VOLUME) != 0) {
+      return VolumeKind::readOnly;
+    }
+    switch (GetDriveTypeW(volume)) {
+      case DRIVE_REMOVABLE:
+      case DRIVE_CDROM:
+        return VolumeKind::removable;
+      case DRIVE_REMOTE:
+        return VolumeKind::network;
+      default:
+        return VolumeKind::fixed;
+    }
   }
 
-  int runTaskAndWait(const std::string& launchPath,
-                     const std::vector<std::string>& arguments) override {
+  // Standard error goes to the null device: no program run here has words
+  // that Quillmark reads on Windows.
+  TaskResult runTask(const std::string& launchPath, const std::vector<std::string>& arguments,
+                     double timeoutSeconds) override {
     const std::wstring program = widen(launchPath);
     std::wstring commandLine = quotedArgument(program);
     for (const std::string& argument : arguments) {
@@ -108,18 +125,33 @@ class Win32System final : public System {
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
+    // No handle is inherited.
     if (!CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE,
                         CREATE_NO_WINDOW, nullptr, nullptr, &startup, &process)) {
       throw std::runtime_error("cannot run " + launchPath + ": error " +
                                std::to_string(GetLastError()));
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD status = 0;
-    GetExitCodeProcess(process.hProcess, &status);
+    TaskResult result;
+    const double milliseconds = timeoutSeconds * 1000.0;
+    const DWORD wait =
+        milliseconds >= 0 && milliseconds < 4.0e9 ? static_cast<DWORD>(milliseconds) : INFINITE;
+    if (WaitForSingleObject(process.hProcess, wait) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+      result.status = -1;
+      result.timedOut = true;
+    } else {
+      DWORD status = 0;
+      GetExitCodeProcess(process.hProcess, &status);
+      result.status = static_cast<int>(status);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return static_cast<int>(status);
+    return result;
   }
+
+  // Windows shows no first-launch alert; nothing asks to come forward.
+  void activate() override {}
 
   std::string shortTimeString(Date date) override {
     // Seconds since 1970 to the 100 ns steps since 1601 of a FILETIME.

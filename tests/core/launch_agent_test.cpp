@@ -376,35 +376,40 @@ TEST_F(LaunchAgentTest, BootstrapThatRecoversStopsRetryingAndLogsNothing) {
   EXPECT_EQ(world.taskRuns().size(), 14u);
 }
 
-// A bundle opened from its disk image, or run translocated, lies on a path
-// that is gone after eject or restart: launchd would retry it forever.
+// A bundle opened from its disk image, run translocated, or on a stick or a
+// share lies on a path that may be gone after eject or restart: launchd
+// would retry it forever. A volume that cannot be examined counts as such.
 TEST_F(LaunchAgentTest, TransientLocationGetsNoAgentAndTheLogSaysWhatToDo) {
+  using Kind = System::VolumeKind;
   struct Location {
     const char* name;
     std::string bundleRoot;
-    std::string readOnlyVolume;
-    const char* message;
+    Kind kind;
+    const char* why;
   };
   const std::string root = bundleRoot.path();
   const Location locations[] = {
-      {"disk image", root + "/Volumes/Quillmark", root + "/Volumes/Quillmark",
-       "Watcher not installed: Quillmark runs from a read-only volume, such as its disk image. "
-       "Move Quillmark to the Applications folder and open it again."},
-      {"translocated", root + "/private/var/folders/x1/qz7c/T/AppTranslocation/4E0F-9A1B/d", "",
-       "Watcher not installed: macOS runs Quillmark from a temporary copy (App Translocation). "
-       "Move Quillmark to the Applications folder and open it again."},
+      {"disk image", root + "/Volumes/Quillmark", Kind::readOnly,
+       "Quillmark runs from a read-only volume, such as its disk image."},
+      {"translocated", root + "/private/var/folders/x1/qz7c/T/AppTranslocation/4E0F-9A1B/d",
+       Kind::fixed, "macOS runs Quillmark from a temporary copy (App Translocation)."},
+      {"stick", root + "/Volumes/Stick", Kind::removable,
+       "Quillmark runs from a removable volume."},
+      {"share", root + "/Volumes/Share", Kind::network, "Quillmark runs from a network volume."},
+      {"vanished", root + "/Volumes/Gone", Kind::unknown,
+       "the volume Quillmark runs from cannot be examined."},
   };
   for (const Location& location : locations) {
     SCOPED_TRACE(location.name);
-    if (!location.readOnlyVolume.empty()) {
-      world.setReadOnlyVolume(location.readOnlyVolume, true);
-    }
+    world.setVolume(location.bundleRoot, location.kind);
     installBundle(location.bundleRoot);
     restartProcess();
     launch();
     EXPECT_FALSE(fs::exists(agentsFolder()));
     EXPECT_TRUE(world.taskRuns().empty());
-    EXPECT_EQ(logMessages().at(0), location.message);
+    EXPECT_EQ(logMessages().at(0), "Watcher not installed: " + std::string(location.why) +
+                                       " Move Quillmark to the Applications folder and open it "
+                                       "again.");
     EXPECT_TRUE(process->statusItem());
     fs::remove(logPath());
   }

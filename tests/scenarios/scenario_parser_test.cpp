@@ -119,11 +119,13 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   EXPECT_FALSE(only("watcher absent").flag);
   EXPECT_FALSE(only("library unavailable").flag);
   EXPECT_FALSE(only("logs-folder absent").flag);
-  EXPECT_FALSE(only("launchctl missing").flag);
-  EXPECT_TRUE(only("launchctl present").flag);
+  EXPECT_EQ(only("launchctl present").count, 0);
+  EXPECT_EQ(only("launchctl missing").count, 1);
+  EXPECT_EQ(only("launchctl hangs").count, 2);
   c = only("bootstrap fails 3");
   EXPECT_EQ(c.op, Op::bootstrapFails);
   EXPECT_EQ(c.count, 3);
+  EXPECT_EQ(only("bootstrap disabled").op, Op::bootstrapDisabled);
   c = only("decline-activation plain");
   EXPECT_EQ(c.op, Op::activations);
   EXPECT_EQ(c.count, 1);
@@ -132,6 +134,7 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   EXPECT_EQ(c.op, Op::appLocation);
   EXPECT_EQ(c.count, 2);
   EXPECT_EQ(only("app-location applications").count, 0);
+  EXPECT_EQ(only("app-location network").count, 4);
 
   c = only("click \"Interval\" \"5 minutes\"");
   EXPECT_EQ(c.words, (std::vector<std::string>{"Interval", "5 minutes"}));
@@ -252,7 +255,8 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"fail key-event two\n", 1, "must be a whole number 0 or more"},
       {"bootstrap fails -1\n", 1, "must be a whole number 0 or more"},
       {"decline-activation some\n", 1, "must be none, plain or all"},
-      {"app-location Desktop\n", 1, "must be applications, disk-image or translocated"},
+      {"app-location Desktop\n", 1,
+       "must be applications, disk-image, translocated, removable or network"},
       {"pref set k int 2.5\n", 1, "int needs a whole number, not 2.5"},
       {"pref set k bool maybe\n", 1, "must be yes or no"},
       {"pref set k string plain\n", 1, "must be a text in double quotes"},

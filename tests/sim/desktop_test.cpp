@@ -292,21 +292,37 @@ TEST_F(DesktopTest, OnlyTextsThatParseAsURLsAreOpened) {
 
 TEST_F(DesktopTest, LaunchctlRunsFailAsScripted) {
   System& system = ports().system;
+  const auto run = [&](std::vector<std::string> arguments) {
+    return system.runTask("/bin/launchctl", arguments, 10);
+  };
   world.failNextBootstraps(1);
-  EXPECT_EQ(system.runTaskAndWait("/bin/launchctl", {"bootout", "gui/501/x"}), 0);
-  EXPECT_EQ(system.runTaskAndWait("/bin/launchctl", {"bootstrap", "gui/501", "p"}), 5);
-  EXPECT_EQ(system.runTaskAndWait("/bin/launchctl", {"bootstrap", "gui/501", "p"}), 0);
-  EXPECT_THROW(system.runTaskAndWait("/usr/bin/launchctl", {}), std::runtime_error);
+  EXPECT_EQ(run({"bootout", "gui/501/x"}).status, 0);
+  const System::TaskResult failed = run({"bootstrap", "gui/501", "p"});
+  EXPECT_EQ(failed.status, 5);
+  EXPECT_EQ(failed.errorOutput, "Bootstrap failed: 5: Input/output error\n");
+  EXPECT_EQ(run({"bootstrap", "gui/501", "p"}).status, 0);
+  world.setAgentDisabled(true);
+  EXPECT_EQ(run({"bootstrap", "gui/501", "p"}).errorOutput,
+            "Bootstrap failed: 119: Service is disabled\n");
+  EXPECT_THROW(system.runTask("/usr/bin/launchctl", {}, 10), std::runtime_error);
   world.setLaunchctlPresent(false);
-  EXPECT_THROW(system.runTaskAndWait("/bin/launchctl", {"bootout"}), std::runtime_error);
+  EXPECT_THROW(run({"bootout"}), std::runtime_error);
+  // A hung launchctl takes the caller's whole limit.
+  world.setLaunchctlPresent(true);
+  world.setLaunchctlHangs(true);
+  const Date before = world.now();
+  EXPECT_TRUE(run({"bootout"}).timedOut);
+  EXPECT_EQ(world.now() - before, 10);
 
   const auto& runs = world.taskRuns();
-  ASSERT_EQ(runs.size(), 5u);
+  ASSERT_EQ(runs.size(), 7u);
   EXPECT_EQ(runs[1].arguments, (std::vector<std::string>{"bootstrap", "gui/501", "p"}));
   EXPECT_EQ(runs[1].status, 5);
   EXPECT_EQ(runs[2].status, 0);
-  EXPECT_FALSE(runs[3].status.has_value());
+  EXPECT_EQ(runs[3].status, 119);
   EXPECT_FALSE(runs[4].status.has_value());
+  EXPECT_FALSE(runs[5].status.has_value());
+  EXPECT_TRUE(runs[6].timedOut);
 }
 
 TEST_F(DesktopTest, AccountFactsAndTheirFaults) {
@@ -320,15 +336,18 @@ TEST_F(DesktopTest, AccountFactsAndTheirFaults) {
   process.setMainExecutablePath("/tmp/Q.app/Contents/MacOS/Quillmark");
   EXPECT_EQ(system.mainExecutablePath(), "/tmp/Q.app/Contents/MacOS/Quillmark");
 
-  // Read-only volumes hold their mount point and what lies below it.
-  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes/Quillmark/Quillmark.app"));
-  world.setReadOnlyVolume("/Volumes/Quillmark", true);
-  EXPECT_TRUE(system.isVolumeReadOnly("/Volumes/Quillmark"));
-  EXPECT_TRUE(system.isVolumeReadOnly("/Volumes/Quillmark/Quillmark.app/Contents/MacOS/Q"));
-  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes/Quillmark 1/Quillmark.app"));
-  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes"));
-  world.setReadOnlyVolume("/Volumes/Quillmark", false);
-  EXPECT_FALSE(system.isVolumeReadOnly("/Volumes/Quillmark/Quillmark.app"));
+  // Volumes hold their mount point and what lies below it.
+  using Kind = System::VolumeKind;
+  EXPECT_EQ(system.volumeKind("/Volumes/Quillmark/Quillmark.app"), Kind::fixed);
+  world.setVolume("/Volumes/Quillmark", Kind::readOnly);
+  world.setVolume("/Volumes/Share", Kind::network);
+  EXPECT_EQ(system.volumeKind("/Volumes/Quillmark"), Kind::readOnly);
+  EXPECT_EQ(system.volumeKind("/Volumes/Quillmark/Quillmark.app/Contents/MacOS/Q"), Kind::readOnly);
+  EXPECT_EQ(system.volumeKind("/Volumes/Share/Q.app"), Kind::network);
+  EXPECT_EQ(system.volumeKind("/Volumes/Quillmark 1/Quillmark.app"), Kind::fixed);
+  EXPECT_EQ(system.volumeKind("/Volumes"), Kind::fixed);
+  world.setVolume("/Volumes/Quillmark", Kind::fixed);
+  EXPECT_EQ(system.volumeKind("/Volumes/Quillmark/Quillmark.app"), Kind::fixed);
 
   EXPECT_EQ(system.shortTimeString(t0), "09:00");
   EXPECT_EQ(system.shortTimeString(t0 + 5 * 3600 + 5 * 60 + 59.9), "14:05");

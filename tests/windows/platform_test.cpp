@@ -219,8 +219,14 @@ TEST(WindowsSystemTest, ProcessFactsAndTasks) {
   wchar_t folder[MAX_PATH] = L"";
   GetSystemDirectoryW(folder, MAX_PATH);
   const std::string cmd = narrow(folder) + "\\cmd.exe";
-  EXPECT_EQ(system->runTaskAndWait(cmd, {"/c", "exit 3"}), 3);
-  EXPECT_THROW(system->runTaskAndWait(cmd + ".missing", {}), std::runtime_error);
+  EXPECT_EQ(system->runTask(cmd, {"/c", "exit 3"}, 10).status, 3);
+  EXPECT_THROW(system->runTask(cmd + ".missing", {}, 10), std::runtime_error);
+  // A program past its limit is ended: the stand-in window runs until closed.
+  const System::TaskResult hung = system->runTask(QM_STAND_IN_LIVE_EXE, {}, 0.5);
+  EXPECT_TRUE(hung.timedOut);
+  EXPECT_EQ(hung.status, -1);
+  EXPECT_EQ(system->volumeKind(cmd), System::VolumeKind::fixed);
+  EXPECT_EQ(system->volumeKind("Q:\\no\\such\\drive"), System::VolumeKind::unknown);
 }
 
 }  // namespace
