@@ -77,6 +77,7 @@
 // NSApplication.h
 @interface NSApplication (AppleSDK)
 - (BOOL)setActivationPolicy:(NSApplicationActivationPolicy)activationPolicy;
+- (void)activate QM_API_AVAILABLE_MACOS_14_0;
 @end
 
 // NSRunningApplication.h

@@ -125,6 +125,9 @@ mistakes=(
   # ARC holds the Accessibility element; handing it back to a C call takes a
   # bridge.
   "workspace.mm|AXUIElementGetPid((__bridge AXUIElementRef)focused|AXUIElementGetPid((AXUIElementRef)focused|requires a bridged cast"
+  # The spawn flags are Apple's (sdk_stubs/spawn.h), not glibc's: a
+  # Linux-only flag is unknown.
+  "system.mm|static_cast<short>(POSIX_SPAWN_CLOEXEC_DEFAULT)|static_cast<short>(POSIX_SPAWN_USEVFORK)|use of undeclared identifier 'POSIX_SPAWN_USEVFORK'"
   # An API introduced after the deployment target, used unguarded; and the
   # deployment target itself deciding what is usable.
   "apple_shim.h|options:(NSApplicationActivationOptions)options QM_API_AVAILABLE_MACOS_14_0;|options:(NSApplicationActivationOptions)options QM_API_AVAILABLE_MACOS_26_0;|'activateFromApplication:options:' is unavailable: introduced in macOS 26.0"

@@ -1,7 +1,7 @@
 // Stands in for Apple's <sys/mount.h> in the Linux type-check of
-// platform/macos: statfs with the 64-bit inode layout and the read-only
-// mount flag, as Apple's SDK declares them. Linux's own header of that name
-// is about mount(2) and has neither.
+// platform/macos: statfs with the 64-bit inode layout and the mount flags
+// Quillmark reads, as Apple's SDK declares them. Linux's own header of that
+// name is about mount(2) and has none of them.
 #pragma once
 
 #include <stdint.h>
@@ -42,6 +42,8 @@ struct statfs {
 };
 
 #define MNT_RDONLY 0x00000001
+#define MNT_REMOVABLE 0x00000200
+#define MNT_LOCAL 0x00001000
 
 int statfs(const char* path, struct statfs* buf);
 
