@@ -222,7 +222,11 @@ TEST(WindowsSystemTest, ProcessFactsAndTasks) {
   EXPECT_EQ(system->runTask(cmd, {"/c", "exit 3"}, 10).status, 3);
   EXPECT_THROW(system->runTask(cmd + ".missing", {}, 10), std::runtime_error);
   // A program past its limit is ended: the stand-in window runs until closed.
-  const System::TaskResult hung = system->runTask(QM_STAND_IN_LIVE_EXE, {}, 0.5);
+  wchar_t temporary[MAX_PATH + 1] = L"";
+  GetTempPathW(MAX_PATH + 1, temporary);
+  const std::string status = narrow(temporary) + "qm-task-status.txt";
+  const System::TaskResult hung = system->runTask(QM_STAND_IN_LIVE_EXE, {status, "--hidden"}, 0.5);
+  DeleteFileW(widen(status).c_str());
   EXPECT_TRUE(hung.timedOut);
   EXPECT_EQ(hung.status, -1);
   EXPECT_EQ(system->volumeKind(cmd), System::VolumeKind::fixed);
