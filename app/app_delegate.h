@@ -81,6 +81,13 @@ class AppDelegate {
   // and the permission request one second later.
   void applicationDidFinishLaunching();
 
+  // The desktop's session was locked or unlocked (or disconnected and
+  // reconnected): no save runs while it is locked; one that fell due then
+  // runs at unlock, after the user's pause. Each way is logged.
+  void sessionLockChanged(bool locked);
+  // The user logs off or the system shuts down: logged, then quits.
+  void sessionWillEnd();
+
   // Writes the watcher's property list when the watcher lies beside the
   // executable, then boots the agent out and bootstraps it again; a failed
   // bootstrap is retried from the run loop. An executable on a read-only
@@ -196,6 +203,9 @@ class AppDelegate {
   void startPauseChecks();
   void handlePauseCheckTimer();
   void stopWaitingForUserPause();
+  // An automatic save at once (it may still be held back), after which the
+  // schedule restarts from it.
+  void saveAndRestartSchedule();
 
   // Save command
   enum class SaveOutcome { sent, failed, heldBack };
@@ -275,6 +285,8 @@ class AppDelegate {
   TimerRef waitingAnimationTimer_;
   TimerRef countdownTimer_;
   TimerRef pauseCheckTimer_;
+  bool sessionLocked_ = false;
+  bool saveDueAtUnlock_ = false;
   TimerRef bootstrapRetryTimer_;
   std::vector<std::string> bootstrapArguments_;
   int bootstrapRetriesMade_ = 0;

@@ -33,6 +33,7 @@ void AppDelegate::configureAutosaveTimer() {
   setNextAutosaveAt(std::nullopt);
   // A save waiting for the user belongs to the schedule being replaced.
   stopWaitingForUserPause();
+  saveDueAtUnlock_ = false;
 
   if (!autosaveConditionsHold()) {
     logMessage(platform_.desktop.words().autosaveNotStartedMessage);
@@ -48,8 +49,13 @@ void AppDelegate::configureAutosaveTimer() {
 }
 
 void AppDelegate::handleAutosaveTimer() {
-  // A save already waits for the user: this fire adds nothing to it.
-  if (pauseCheckTimer()) {
+  // A save already waits for the user, or for the session to be unlocked:
+  // this fire adds nothing to it.
+  if (pauseCheckTimer() || saveDueAtUnlock_) {
+    return;
+  }
+  if (sessionLocked_) {
+    saveDueAtUnlock_ = true;
     return;
   }
   logMessage("Autosave timer fired.");
@@ -100,6 +106,10 @@ void AppDelegate::handlePauseCheckTimer() {
     return;
   }
   stopWaitingForUserPause();
+  saveAndRestartSchedule();
+}
+
+void AppDelegate::saveAndRestartSchedule() {
   if (attemptSaveIsManual(false) == SaveOutcome::heldBack) {
     // Still the same waiting save: no second log line.
     startPauseChecks();
@@ -112,6 +122,41 @@ void AppDelegate::handlePauseCheckTimer() {
     configureAutosaveTimer();
     refreshMenu();
   }
+}
+
+void AppDelegate::sessionLockChanged(bool locked) {
+  if (locked == sessionLocked_) {
+    return;
+  }
+  sessionLocked_ = locked;
+  if (locked) {
+    // Keys sent now would go to a locked desktop; a waiting save waits for
+    // the unlock instead.
+    if (pauseCheckTimer()) {
+      stopWaitingForUserPause();
+      saveDueAtUnlock_ = true;
+    }
+    logMessage("Session locked: no saves until it is unlocked.");
+    return;
+  }
+  const bool due = saveDueAtUnlock_ && autosaveConditionsHold();
+  saveDueAtUnlock_ = false;
+  logMessage(due ? "Session unlocked: the save that fell due meanwhile runs now."
+                 : "Session unlocked.");
+  if (due) {
+    // The user is back at the keyboard: the pause rule holds as ever.
+    if (userIsBusy()) {
+      waitForUserPause();
+      refreshMenu();
+    } else {
+      saveAndRestartSchedule();
+    }
+  }
+}
+
+void AppDelegate::sessionWillEnd() {
+  logMessage("Session ending: Quillmark quits.");
+  quitApp();
 }
 
 void AppDelegate::startCountdownTimerIfNeeded() {

@@ -26,6 +26,7 @@ void AppDelegate::handleLiveMonitorTimer() {
     setNextAutosaveAt(std::nullopt);
     stopCountdownTimer();
     stopWaitingForUserPause();
+    saveDueAtUnlock_ = false;
   }
   refreshMenu();
 }

@@ -105,6 +105,9 @@ The world:
                             what each key types (default us); a save counts
                             only when its key events type Command+"s" in the
                             layout of their moment
+  session lock|unlock|end   the desktop's session is locked (or disconnected),
+                            unlocked, or ends at log-off; the running
+                            Quillmark is told
   note "TEXT"               a line in the timeline
 
 What the user does:

@@ -570,6 +570,10 @@ void readCommand(Reader& in, Command& command) {
       command.count = static_cast<std::int64_t>(in.choice(
           "what the user releases", {"shift", "control", "option", "command", "mouse", "all"}));
     }
+  } else if (w == "session") {
+    command.op = Op::session;
+    command.count =
+        static_cast<std::int64_t>(in.choice("the session's change", {"lock", "unlock", "end"}));
   } else if (w == "keyboard-layout") {
     command.op = Op::keyboardLayout;
     command.count =

@@ -51,6 +51,7 @@ enum class Op {
   userHolds,          // user holds shift|control|option|command|mouse   count: 0..4
   userReleases,       // user releases shift|...|mouse|all               count: 0..4, 5 for all
   keyboardLayout,     // keyboard-layout us|dvorak|colemak               count: 0, 1, 2
+  session,            // session lock|unlock|end                         count: 0, 1, 2
   click,              // click "A" ["B" ...]           words: the title path
   quitKey,            // quit-key
   expect,             // expect WHAT ...               check, words, count, flag, value

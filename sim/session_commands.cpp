@@ -83,6 +83,22 @@ void Session::execute(const Command& command) {
       timeline_.command(world_.now(), command);
       break;
     }
+    case Op::session: {
+      // The desktop tells the running Quillmark, as a main-thread event.
+      timeline_.command(world_.now(), command);
+      if (Instance* instance = running()) {
+        AppDelegate& delegate = *instance->delegate;
+        const auto change = command.count;
+        instance->process->run([&delegate, change] {
+          if (change == 2) {
+            delegate.sessionWillEnd();
+          } else {
+            delegate.sessionLockChanged(change == 0);
+          }
+        });
+      }
+      break;
+    }
     case Op::keyboardLayout: {
       using Layout = sim::World::KeyboardLayout;
       static constexpr Layout kLayouts[] = {Layout::us, Layout::dvorak, Layout::colemak};
