@@ -62,9 +62,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   const auto graphics = win::makeGraphics();
   const auto system = win::makeSystem();
   const auto desktop = win::makeDesktop();
-  qm::Platform platform{*runLoop,   *workspace, *accessibility, *keyboardEvents,
-                        *userActivity, *preferences, *statusBar, *alerts, *graphics, *system,
-                        *desktop};
+  qm::Platform platform{*runLoop,      *workspace,   *accessibility, *keyboardEvents,
+                        *userActivity, *preferences, *statusBar,     *alerts,
+                        *graphics,     *system,      *desktop};
 
   // Lives for the whole run: the tray icon, the menu and every timer call
   // back into it.

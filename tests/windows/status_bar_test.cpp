@@ -88,8 +88,9 @@ class TrayMenuTest : public ::testing::Test {
   std::unique_ptr<Graphics> graphics = makeGraphics();
   std::unique_ptr<System> system = makeSystem();
   std::unique_ptr<Desktop> desktop = makeDesktop();
-  Platform platform{*loop,    *workspace, *accessibility, *keyboardEvents, *userActivity,
-                    *preferences, statusBar, *alerts, *graphics, *system, *desktop};
+  Platform platform{*loop,         *workspace,   *accessibility, *keyboardEvents,
+                    *userActivity, *preferences, statusBar,      *alerts,
+                    *graphics,     *system,      *desktop};
 };
 
 TEST_F(TrayMenuTest, TheCoreMenuReadsBackWithWindowsWordsAndItsItemsAnswerWmCommand) {
@@ -177,8 +178,9 @@ TEST(TrayIconTest, TheIconIsTheWaveAndLettersLightOnADarkTaskbarDarkOnALightOne)
   auto alerts = makeAlerts(*loop);
   auto system = makeSystem();
   auto desktop = makeDesktop();
-  Platform platform{*loop,      *workspace, *accessibility, *keyboardEvents, *userActivity,
-                    *preferences, *statusBar, *alerts, *graphics, *system, *desktop};
+  Platform platform{*loop,         *workspace,   *accessibility, *keyboardEvents,
+                    *userActivity, *preferences, *statusBar,     *alerts,
+                    *graphics,     *system,      *desktop};
   AppDelegate app(platform);
   const ImageRef image = app.menuBarIconImage();
   ASSERT_TRUE(image);
