@@ -6,6 +6,7 @@
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
+#include <dwmapi.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -53,6 +55,70 @@ std::wstring menuText(const std::string& title, const std::string& keyEquivalent
 
 class Win32Menu;
 class Win32StatusItem;
+
+HWND gWindowBeforeMenu = nullptr;
+
+// A click on a tray icon brings the taskbar to the front before the icon's
+// owner hears of it; the taskbar and the notification area share a thread.
+bool isTaskbarWindow(HWND window) {
+  const HWND root = GetAncestor(window, GA_ROOT);
+  const HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
+  if (taskbar != nullptr &&
+      GetWindowThreadProcessId(root, nullptr) == GetWindowThreadProcessId(taskbar, nullptr)) {
+    return true;
+  }
+  wchar_t name[64] = L"";
+  GetClassNameW(root, name, 64);
+  // The flyouts of hidden icons on Windows 10 and 11.
+  const std::wstring_view rootClass(name);
+  return rootClass == L"NotifyIconOverflowWindow" ||
+         rootClass == L"TopLevelWindowForOverflowXamlIsland";
+}
+
+bool belongsToAnotherProgram(HWND window) {
+  DWORD pid = 0;
+  return window != nullptr && GetWindowThreadProcessId(window, &pid) != 0 &&
+         pid != GetCurrentProcessId() && !isTaskbarWindow(window);
+}
+
+// A window the user may have been working in, as the z-order shows it.
+bool looksWorkedIn(HWND window) {
+  if (!belongsToAnotherProgram(window) || !IsWindowVisible(window) || IsIconic(window)) {
+    return false;
+  }
+  // Ever-on-top windows (players, overlays) stay above the one in use.
+  const auto style = GetWindowLongPtrW(window, GWL_EXSTYLE);
+  if ((style & (WS_EX_NOACTIVATE | WS_EX_TOPMOST)) != 0 ||
+      ((style & WS_EX_TOOLWINDOW) != 0 && (style & WS_EX_APPWINDOW) == 0)) {
+    return false;
+  }
+  // Windows 10 and 11 keep suspended apps and other desktops' windows in
+  // the z-order, visible but cloaked.
+  DWORD cloaked = 0;
+  return FAILED(DwmGetWindowAttribute(window, DWMWA_CLOAKED, &cloaked, sizeof cloaked)) ||
+         cloaked == 0;
+}
+
+BOOL CALLBACK findWindowWorkedIn(HWND window, LPARAM found) {
+  if (!looksWorkedIn(window)) {
+    return TRUE;
+  }
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+// The window in front before the menu. When the click gave the foreground
+// to the taskbar, that is the topmost window under it: activating the
+// taskbar leaves the others' order alone.
+HWND windowTheUserWorkedIn() {
+  const HWND foreground = GetForegroundWindow();
+  if (belongsToAnotherProgram(foreground)) {
+    return foreground;
+  }
+  HWND found = nullptr;
+  EnumWindows(&findWindowWorkedIn, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
 
 // Every menu's changes are shown at once, also while a menu is open.
 int gMenusOpen = 0;
@@ -321,6 +387,7 @@ class Win32StatusItem final : public StatusItem {
     }
     POINT cursor{};
     GetCursorPos(&cursor);
+    gWindowBeforeMenu = windowTheUserWorkedIn();
     // The menu closes on a click elsewhere only when its window is in front.
     SetForegroundWindow(window_);
     const UINT alignment =
@@ -475,6 +542,10 @@ class Win32StatusBar final : public StatusBar {
 };
 
 }  // namespace
+
+HWND windowBeforeTrayMenu() {
+  return gWindowBeforeMenu != nullptr && IsWindow(gWindowBeforeMenu) ? gWindowBeforeMenu : nullptr;
+}
 
 HWND statusItemWindow(StatusItem& item) {
   return static_cast<Win32StatusItem&>(item).window();

@@ -22,8 +22,9 @@ class Win32UserActivity final : public UserActivity {
   }
 
   bool isUserInputHeld() override {
-    // Every virtual key and mouse button; the lock keys report down only
-    // while pressed, not while their light is on.
+    // Every virtual key and mouse button, as the whole desktop sees them
+    // (GetKeyboardState would show only this thread's); the lock keys
+    // report down only while pressed, not while their light is on.
     for (int key = 1; key < 0xFF; ++key) {
       if ((GetAsyncKeyState(key) & 0x8000) != 0) {
         return true;

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +58,17 @@ HWND mainWindowOfProcess(DWORD pid);
 // `theirs`: Windows blocks input to a process of a higher level. An unknown
 // level (its token could not be read) counts as higher.
 bool inputReachesIntegrityLevel(DWORD ours, std::optional<DWORD> theirs);
+
+// The key-ups still owed when SendInput inserted only the first `inserted`
+// of `sent`: one for every key that went down and did not come up within
+// them, the last one first.
+std::vector<INPUT> keyUpsOwed(std::span<const INPUT> sent, std::size_t inserted);
+
+// The window the user worked in when Quillmark's tray menu last opened, or
+// null. Opening the menu brings Quillmark's own window to the front; while
+// it is there, the workspace answers this window as the frontmost
+// application, so the focus goes back to it after "Save Now".
+HWND windowBeforeTrayMenu();
 
 // The tray icon's window and menu, for the adapter tests.
 HWND statusItemWindow(StatusItem& item);

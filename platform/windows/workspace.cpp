@@ -2,10 +2,11 @@
 // top-level windows and ShellExecuteW.
 //
 // Live has no bundle identifier on Windows: it is the process whose
-// executable is named "Ableton Live <version and edition>.exe". The menu
+// executable is named "Ableton Live <version and edition>.exe", run by this
+// user in this session (another user's Live is not ours to save). The menu
 // asks for it several times a second, so the list comes from one
 // NtQuerySystemInformation call (what the Toolhelp snapshot reads too, at a
-// fifteenth of the cost under Wine).
+// fifteenth of the cost under Wine), and a process's user is read once.
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
@@ -133,8 +134,52 @@ class Win32RunningApplication final : public RunningApplication {
   HWND window_;
 };
 
+// This process's user (its SID); empty when its token cannot be read.
+std::vector<unsigned char> ownUserSid() {
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  HANDLE token = nullptr;
+  DWORD length = 0;
+  std::vector<unsigned char> sid;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+      GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length)) {
+    const PSID user = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+    sid.resize(GetLengthSid(user));
+    CopySid(static_cast<DWORD>(sid.size()), sid.data(), user);
+  }
+  if (token != nullptr) {
+    CloseHandle(token);
+  }
+  return sid;
+}
+
+// False as well when the process cannot be opened or its token read, as
+// for another user's process.
+bool runsAs(DWORD pid, PSID user) {
+  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (process == nullptr) {
+    return false;
+  }
+  alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  HANDLE token = nullptr;
+  DWORD length = 0;
+  const bool same = OpenProcessToken(process, TOKEN_QUERY, &token) &&
+                    GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &length) &&
+                    EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, user);
+  if (token != nullptr) {
+    CloseHandle(token);
+  }
+  CloseHandle(process);
+  return same;
+}
+
 class Win32Workspace final : public Workspace {
  public:
+  Win32Workspace() : ownUser_(ownUserSid()) {
+    if (!ProcessIdToSessionId(GetCurrentProcessId(), &ownSession_)) {
+      ownSession_ = kNoSession;
+    }
+  }
+
   std::vector<RunningApplicationRef> runningApplicationsWithBundleIdentifier(
       const std::string& bundleIdentifier) override {
     std::vector<RunningApplicationRef> applications;
@@ -153,16 +198,22 @@ class Win32Workspace final : public Workspace {
     if (!NT_SUCCESS(status)) {
       return applications;
     }
+    std::vector<KnownProcess> seen;
     for (std::size_t offset = 0;;) {
       const auto* process =
           reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer_.data() + offset);
       const std::wstring_view name(process->ImageName.Buffer,
                                    process->ImageName.Length / sizeof(wchar_t));
-      if (process->ImageName.Buffer != nullptr && isLiveExecutableName(name)) {
+      if (process->ImageName.Buffer != nullptr && isLiveExecutableName(name) &&
+          process->SessionId == ownSession_) {
         const auto pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process->UniqueProcessId));
-        applications.push_back(std::make_shared<Win32RunningApplication>(pid, nullptr));
+        if (isOurs(pid, process->CreateTime.QuadPart, seen)) {
+          applications.push_back(std::make_shared<Win32RunningApplication>(pid, nullptr));
+        }
       }
       if (process->NextEntryOffset == 0) {
+        // Only the processes still running are remembered.
+        known_ = std::move(seen);
         return applications;
       }
       offset += process->NextEntryOffset;
@@ -170,10 +221,19 @@ class Win32Workspace final : public Workspace {
   }
 
   RunningApplicationRef frontmostApplication() override {
-    const HWND window = GetForegroundWindow();
+    HWND window = GetForegroundWindow();
     DWORD pid = 0;
     if (window == nullptr || GetWindowThreadProcessId(window, &pid) == 0) {
       return nullptr;
+    }
+    // Quillmark's tray menu took the foreground from the user's window.
+    if (pid == GetCurrentProcessId()) {
+      const HWND before = windowBeforeTrayMenu();
+      DWORD beforePid = 0;
+      if (before != nullptr && GetWindowThreadProcessId(before, &beforePid) != 0) {
+        window = before;
+        pid = beforePid;
+      }
     }
     // The focus goes back to this very window, not just to its process.
     return std::make_shared<Win32RunningApplication>(pid, window);
@@ -211,6 +271,29 @@ class Win32Workspace final : public Workspace {
   }
 
  private:
+  static constexpr DWORD kNoSession = 0xFFFFFFFF;
+
+  // A process id is reused only by another process, which starts later.
+  struct KnownProcess {
+    DWORD pid;
+    LONGLONG createTime;
+    bool ours;
+  };
+
+  bool isOurs(DWORD pid, LONGLONG createTime, std::vector<KnownProcess>& seen) {
+    const auto known = std::find_if(known_.begin(), known_.end(), [&](const KnownProcess& p) {
+      return p.pid == pid && p.createTime == createTime;
+    });
+    // Without our own user to compare, the session alone decides.
+    const bool ours =
+        known != known_.end() ? known->ours : ownUser_.empty() || runsAs(pid, ownUser_.data());
+    seen.push_back({pid, createTime, ours});
+    return ours;
+  }
+
+  std::vector<unsigned char> ownUser_;
+  DWORD ownSession_ = kNoSession;
+  std::vector<KnownProcess> known_;
   // Kept between lookups: the list is about as long each time.
   std::vector<unsigned char> buffer_ = std::vector<unsigned char>(64 * 1024);
 };

@@ -1,12 +1,16 @@
 // Quillmark.exe end to end under the real window system: a stand-in Live
-// ("Ableton Live 12 Suite.exe") that counts the Ctrl+S it receives, and
-// another window that has the focus and must never receive a key.
+// ("Ableton Live 12 Suite.exe") that counts the Ctrl+S it receives, or Wine's
+// own Notepad under Live's name, and another window that has the focus and
+// receives only what the user types. Keys and clicks go through the system's
+// input queue (SendInput), as a person's do.
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,6 +33,68 @@ int countLines(const std::string& log, const std::string& message) {
     ++count;
   }
   return count;
+}
+
+INPUT key(WORD virtualKey, bool down) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = virtualKey;
+  input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(virtualKey, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = down ? 0 : KEYEVENTF_KEYUP;
+  return input;
+}
+
+void send(std::vector<INPUT> inputs) {
+  SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+void tap(WORD virtualKey) {
+  send({key(virtualKey, true), key(virtualKey, false)});
+}
+
+void click(POINT at) {
+  std::vector<INPUT> inputs;
+  for (const DWORD button : {0, MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP}) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dx = at.x * 65535 / (GetSystemMetrics(SM_CXSCREEN) - 1);
+    input.mi.dy = at.y * 65535 / (GetSystemMetrics(SM_CYSCREEN) - 1);
+    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | button;
+    inputs.push_back(input);
+  }
+  send(inputs);
+}
+
+// Whether the process shows a top-level window of the class: "#32768" a
+// popup menu, "#32770" a dialog such as Save As.
+bool showsWindow(DWORD pid, const wchar_t* windowClass) {
+  for (HWND window = nullptr;
+       (window = FindWindowExW(nullptr, window, windowClass, nullptr)) != nullptr;) {
+    DWORD owner = 0;
+    if (GetWindowThreadProcessId(window, &owner) != 0 && owner == pid && IsWindowVisible(window)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// Wine's stand-alone notification area; none on Windows itself.
+HWND wineTray() {
+  return FindWindowW(L"__winex11_standalone_tray", nullptr);
+}
+
+// Clicks the newest tray icon until Quillmark's menu opens: an icon left by
+// an ended process goes when clicked.
+bool openTrayMenu(DWORD quillmarkPid) {
+  for (int attempt = 0; attempt < 6 && wineTray() != nullptr; ++attempt) {
+    RECT icon{};
+    GetWindowRect(GetWindow(wineTray(), GW_CHILD), &icon);
+    click({(icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2});
+    if (waitUntil([&] { return showsWindow(quillmarkPid, L"#32768"); }, 2)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 class EndToEndTest : public ::testing::Test {
@@ -58,10 +124,15 @@ class EndToEndTest : public ::testing::Test {
   HWND startFocusKeeper(ChildProcess& keeper) {
     const HWND window = keeper.waitForWindow();
     EXPECT_NE(window, nullptr);
+    // On top of the others too, as Windows puts the window that comes to
+    // the front (Wine leaves that to a window manager, and Xvfb has none).
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     SetForegroundWindow(window);
     EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == window; }, 5));
     return window;
   }
+
+  int lines(const std::string& message) { return countLines(readWholeFile(logPath), message); }
 
   TempFolder folder;
   const fs::path keeperStatus = folder.path() / "keeper.txt";
@@ -126,11 +197,13 @@ TEST_F(EndToEndTest, SavesLiveEveryIntervalGivesTheFocusBackAndQuitsAfterLive) {
   EXPECT_NEAR(saveTimes[1] - saveTimes[0], 10.0, 1.5);
   EXPECT_NEAR(saveTimes[2] - saveTimes[1], 10.0, 1.5);
 
-  // Live minimised is restored and saved, and the focus comes back.
+  // Live minimised is restored for its save (keys reach only the window in
+  // front), minimised again, and the focus comes back.
   ShowWindow(liveWindow, SW_MINIMIZE);
   SetForegroundWindow(keeperWindow);
   ASSERT_TRUE(followSaves(4));
-  EXPECT_FALSE(IsIconic(liveWindow));
+  EXPECT_TRUE(waitUntil([&] { return IsIconic(liveWindow) != FALSE; }, 2));
+  EXPECT_EQ(GetForegroundWindow(), keeperWindow);
   EXPECT_EQ(restored, 4);
   std::printf("[ FIGURE   ] saves delivered %d, focus restored %d, key repeats seen by Live %d\n",
               delivered, restored, readCounts(liveStatus).repeats);
@@ -171,6 +244,116 @@ TEST_F(EndToEndTest, LiveThatCannotComeToTheFrontGetsNothingAndTheFailureIsLogge
   EXPECT_EQ(readCounts(keeperStatus).keys, 0);
   EXPECT_EQ(readCounts(liveStatus).saves, 0);
   EXPECT_TRUE(quillmark.running());
+}
+
+TEST_F(EndToEndTest, SavesOnlyInAPauseInTypingAndNothingWhileShiftIsHeld) {
+  // Wine's Notepad as Live: it writes its document when Ctrl+S reaches it,
+  // so the file on disk shows exactly what arrived.
+  wchar_t windowsFolder[MAX_PATH] = L"";
+  GetWindowsDirectoryW(windowsFolder, MAX_PATH);
+  const fs::path liveProgram = folder.path() / "Ableton Live 12 Suite.exe";
+  fs::copy_file(fs::path(windowsFolder) / "notepad.exe", liveProgram);
+  const fs::path document = folder.path() / "Set.txt";
+  std::ofstream(document, std::ios::binary) << "quillmark\r\n";
+  ChildProcess live(liveProgram.wstring(), {document.wstring()});
+  ChildProcess keeper(widen(QM_FOCUS_KEEPER_EXE), {keeperStatus.wstring()});
+  ASSERT_NE(live.waitForWindow(), nullptr);
+  ChildProcess quillmark(widen(QM_QUILLMARK_EXE), {});
+  ASSERT_TRUE(waitUntil([&] { return lines("Autosave timer started: every 10 sec.") == 1; }, 10));
+  const Clock::time_point started = Clock::now();
+  const HWND keeperWindow = startFocusKeeper(keeper);
+  const std::string sent = "Autosave command sent successfully.";
+  const std::string waiting = "Autosave waiting for a pause in typing.";
+
+  // A key every 150 ms across the save points at 10 and 20 s: no save.
+  std::string typed;
+  while (secondsSince(started) < 21.5) {
+    typed += static_cast<char>('a' + typed.size() % 26);
+    tap(static_cast<WORD>(typed.back() - 'a' + 'A'));
+    Sleep(150);
+  }
+  const Clock::time_point lastKey = Clock::now();
+  EXPECT_EQ(lines("Autosave timer fired."), 1);
+  EXPECT_EQ(lines(sent), 0) << readWholeFile(logPath);
+  const auto untouched = fs::last_write_time(document);
+
+  // Saved in the pause: 2 s without a key, then Live's half-second settle.
+  ASSERT_TRUE(waitUntil([&] { return lines(sent) == 1; }, 6)) << readWholeFile(logPath);
+  const double afterLastKey = secondsSince(lastKey);
+  const Clock::time_point saved = Clock::now();
+  EXPECT_NE(fs::last_write_time(document), untouched);
+  EXPECT_EQ(lines(waiting), 1);
+
+  // Shift is down from 3 s before the next save point (an interval after
+  // the waited save) to 3 s after it: nothing is sent meanwhile, so no
+  // Ctrl+Shift+S (Save As) either.
+  ASSERT_TRUE(waitUntil([&] { return secondsSince(saved) >= 7; }, 8));
+  struct HeldShift {
+    HeldShift() { send({key(VK_SHIFT, true)}); }
+    ~HeldShift() { send({key(VK_SHIFT, false)}); }
+  };
+  auto shift = std::make_unique<HeldShift>();
+  const auto beforeHold = fs::last_write_time(document);
+  bool saveAs = false;
+  waitUntil(
+      [&] {
+        saveAs = saveAs || showsWindow(live.pid(), L"#32770");
+        return secondsSince(saved) >= 13;
+      },
+      7);
+  EXPECT_EQ(lines(waiting), 2) << readWholeFile(logPath);
+  EXPECT_EQ(lines(sent), 1);
+  EXPECT_EQ(fs::last_write_time(document), beforeHold);
+  EXPECT_FALSE(saveAs);
+  shift.reset();
+  const Clock::time_point released = Clock::now();
+  ASSERT_TRUE(waitUntil([&] { return lines(sent) == 2; }, 6)) << readWholeFile(logPath);
+  const double afterRelease = secondsSince(released);
+  EXPECT_NE(fs::last_write_time(document), beforeHold);
+  for (const double pause : {afterLastKey, afterRelease}) {
+    EXPECT_GE(pause, 2.0);
+    EXPECT_LE(pause, 3.5);
+  }
+  std::printf(
+      "[ FIGURE   ] %zu keys; saves waited %.1f s (%.2f s after the last key) and %.1f s "
+      "(%.2f s after Shift came up)\n",
+      typed.size(), std::chrono::duration<double>(saved - started).count() - 10, afterLastKey,
+      afterRelease + 3, afterRelease);
+
+  // Not one typed key reached Live's document; every one reached the window
+  // it was typed into, which has the focus again.
+  EXPECT_EQ(readWholeFile(document), "quillmark\r\n");
+  EXPECT_NE(readWholeFile(keeperStatus).find("\ntyped " + typed + "\n"), std::string::npos);
+  EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == keeperWindow; }, 2));
+}
+
+TEST_F(EndToEndTest, SaveNowFromTheTrayGivesTheFocusBackToTheWindowUsedBeforeTheClick) {
+  // No automatic save comes within the test.
+  const std::int64_t interval = 180;
+  RegSetKeyValueW(HKEY_CURRENT_USER, kPreferencesKey, L"autosave.interval.seconds", REG_QWORD,
+                  &interval, sizeof interval);
+  ChildProcess keeper(widen(QM_FOCUS_KEEPER_EXE), {keeperStatus.wstring()});
+  ChildProcess live(widen(QM_STAND_IN_LIVE_EXE), {liveStatus.wstring()});
+  ASSERT_NE(live.waitForWindow(), nullptr);
+  ChildProcess quillmark(widen(QM_QUILLMARK_EXE), {});
+  ASSERT_TRUE(waitUntil([&] { return lines("Autosave timer started: every 3 min.") == 1; }, 10));
+  const HWND keeperWindow = startFocusKeeper(keeper);
+  if (wineTray() == nullptr) {
+    GTEST_SKIP() << "clicks the icon in Wine's stand-alone tray";
+  }
+
+  // The click gives the foreground to the tray, then to Quillmark's menu,
+  // which ends with Save Now, Report a Problem and Quit.
+  ASSERT_TRUE(openTrayMenu(quillmark.pid()));
+  EXPECT_NE(GetForegroundWindow(), keeperWindow);
+  for (const WORD menuKey : {VK_UP, VK_UP, VK_UP, VK_RETURN}) {
+    tap(menuKey);
+  }
+  ASSERT_TRUE(waitUntil([&] { return readCounts(liveStatus).saves == 1; }, 5))
+      << readWholeFile(logPath);
+  EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == keeperWindow; }, 3));
+  EXPECT_EQ(readCounts(keeperStatus).keys, 0);
+  EXPECT_EQ(lines("Manual save command sent successfully."), 1);
 }
 
 }  // namespace

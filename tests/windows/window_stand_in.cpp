@@ -7,6 +7,7 @@
 //   keys <key-down messages>
 //   activations <times its window became active>
 //   repeats <auto-repeated key-downs, which do not save>
+//   typed <the characters typed into it (WM_CHAR), in ASCII>
 //
 // Options after the file: --minimized starts the window minimised,
 // --hidden never shows it.
@@ -27,6 +28,7 @@ struct Counts {
 };
 
 Counts gCounts;
+std::string gTyped;
 std::wstring gStatusPath;
 
 void writeStatus() {
@@ -36,8 +38,8 @@ void writeStatus() {
   if (file == nullptr) {
     return;
   }
-  std::fprintf(file, "saves %d\nkeys %d\nactivations %d\nrepeats %d\n", gCounts.saves, gCounts.keys,
-               gCounts.activations, gCounts.repeats);
+  std::fprintf(file, "saves %d\nkeys %d\nactivations %d\nrepeats %d\ntyped %s\n", gCounts.saves,
+               gCounts.keys, gCounts.activations, gCounts.repeats, gTyped.c_str());
   std::fclose(file);
   MoveFileExW(temporary.c_str(), gStatusPath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
@@ -52,6 +54,10 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       return 0;
     case WM_KEYDOWN:
       ++gCounts.keys;
+      writeStatus();
+      return 0;
+    case WM_CHAR:
+      gTyped += static_cast<char>(wParam);
       writeStatus();
       return 0;
     case WM_ACTIVATE:
