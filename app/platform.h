@@ -196,7 +196,23 @@ struct Rect {
   double height = 0;
 };
 
-enum class Color { clear, black };
+// An sRGB colour with straight alpha, 0 to 255 a channel.
+struct Color {
+  std::uint8_t red = 0;
+  std::uint8_t green = 0;
+  std::uint8_t blue = 0;
+  std::uint8_t alpha = 255;
+
+  static const Color clear;
+  static const Color black;
+  static const Color white;
+
+  friend constexpr bool operator==(const Color&, const Color&) = default;
+};
+inline constexpr Color Color::clear{0, 0, 0, 0};
+inline constexpr Color Color::black{0, 0, 0, 255};
+inline constexpr Color Color::white{255, 255, 255, 255};
+
 enum class LineCapStyle : int { butt = 0, round = 1, square = 2 };
 enum class LineJoinStyle : int { miter = 0, round = 1, bevel = 2 };
 // The values AppKit uses on arm64.
@@ -232,6 +248,9 @@ class ImageCanvas {
   virtual void setFillColor(Color color) = 0;
   // Copies the fill colour into the rectangle (no blending).
   virtual void fillRect(const Rect& rect) = 0;
+  // Paints the fill colour over the rectangle with its corners rounded to
+  // `radius` (blending over what is there).
+  virtual void fillRoundedRect(const Rect& rect, double radius) = 0;
   virtual void setStrokeColor(Color color) = 0;
   virtual void strokePath(const BezierPath& path) = 0;
   virtual void drawText(const std::string& text, const Rect& rect,

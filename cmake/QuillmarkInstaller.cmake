@@ -11,6 +11,11 @@ set(QM_INSTALLER ${CMAKE_BINARY_DIR}/${CPACK_PACKAGE_FILE_NAME}.exe)
 set(CPACK_NSIS_PACKAGE_NAME Quillmark)
 set(CPACK_NSIS_DISPLAY_NAME Quillmark)
 set(CPACK_NSIS_COMPRESSOR "/SOLID lzma")
+# Quillmark's icon and the panels drawn from it (cmake/QuillmarkIcon.cmake).
+set(CPACK_NSIS_MUI_ICON ${QM_ICON_ICO})
+set(CPACK_NSIS_MUI_UNIICON ${QM_ICON_ICO})
+set(CPACK_NSIS_MUI_WELCOMEFINISHPAGE_BITMAP ${QM_ICON_WELCOME_BMP})
+set(CPACK_NSIS_MUI_HEADERIMAGE ${QM_ICON_HEADER_BMP})
 # Only the programs: the test libraries install nothing of their own.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};Quillmark;ALL;/")
 # cpack packs what the build made; it must not start a build of its own

@@ -12,13 +12,10 @@ namespace qm::macos {
 namespace {
 
 NSColor* nsColor(Color color) {
-  switch (color) {
-    case Color::clear:
-      return [NSColor clearColor];
-    case Color::black:
-      return [NSColor blackColor];
-  }
-  return [NSColor blackColor];
+  return [NSColor colorWithSRGBRed:color.red / 255.0
+                             green:color.green / 255.0
+                              blue:color.blue / 255.0
+                             alpha:color.alpha / 255.0];
 }
 
 NSLineCapStyle nsLineCapStyle(LineCapStyle style) {
@@ -79,6 +76,10 @@ class MacImageCanvas final : public ImageCanvas {
   void setFillColor(Color color) override { [nsColor(color) setFill]; }
 
   void fillRect(const Rect& rect) override { NSRectFill(nsRect(rect)); }
+
+  void fillRoundedRect(const Rect& rect, double radius) override {
+    [[NSBezierPath bezierPathWithRoundedRect:nsRect(rect) xRadius:radius yRadius:radius] fill];
+  }
 
   void setStrokeColor(Color color) override { [nsColor(color) setStroke]; }
 

@@ -39,6 +39,11 @@ void SimCanvas::fillRect(const Rect& rect) {
   commands_.push_back(FillRectCommand{fill_, rect});
 }
 
+void SimCanvas::fillRoundedRect(const Rect& rect, double radius) {
+  requireFocus();
+  commands_.push_back(FillRoundedRectCommand{fill_, rect, radius});
+}
+
 void SimCanvas::setStrokeColor(Color color) {
   requireFocus();
   stroke_ = color;

@@ -19,6 +19,11 @@ struct FillRectCommand {
   Color color = Color::black;
   Rect rect;
 };
+struct FillRoundedRectCommand {
+  Color color = Color::black;
+  Rect rect;
+  double radius = 0;
+};
 struct StrokePathCommand {
   Color color = Color::black;
   BezierPath path;
@@ -28,7 +33,8 @@ struct DrawTextCommand {
   Rect rect;
   TextAttributes attributes;
 };
-using DrawCommand = std::variant<FillRectCommand, StrokePathCommand, DrawTextCommand>;
+using DrawCommand =
+    std::variant<FillRectCommand, FillRoundedRectCommand, StrokePathCommand, DrawTextCommand>;
 
 class SimImage final : public qm::Image {
  public:
@@ -53,6 +59,7 @@ class SimCanvas final : public qm::ImageCanvas {
   explicit SimCanvas(qm::Size size) : size_(size) {}
   void setFillColor(Color color) override;
   void fillRect(const Rect& rect) override;
+  void fillRoundedRect(const Rect& rect, double radius) override;
   void setStrokeColor(Color color) override;
   void strokePath(const BezierPath& path) override;
   void drawText(const std::string& text, const Rect& rect,

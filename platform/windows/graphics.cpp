@@ -1,6 +1,8 @@
-// The icon canvas over GDI. GDI draws without anti-aliasing, so the canvas
-// draws black on white four times larger than the tray icon and averages
-// each 4x4 block into the icon pixel's coverage.
+// The icon canvas over GDI. GDI draws without anti-aliasing or alpha, so the
+// canvas draws four times larger than the image and averages each 4x4 block
+// into one pixel, and draws everything twice, on black and on white: where
+// the two differ the drawing lets the background through, which gives each
+// pixel its alpha, and the drawing on black its colour.
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -50,10 +52,20 @@ UINT textFormat(TextAlignment alignment) {
   return DT_LEFT;
 }
 
-COLORREF gdiColor(Color color) {
-  // Black marks coverage; clear is the white background.
-  return color == Color::black ? RGB(0, 0, 0) : RGB(255, 255, 255);
-}
+// One of the two drawings: a top-down 32-bit DIB filled with its background.
+struct Layer {
+  COLORREF background = 0;
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ previousBitmap = nullptr;
+  std::uint32_t* bits = nullptr;
+
+  // Clear is the layer's background; GDI cannot blend, so any other colour
+  // counts as opaque.
+  COLORREF color(Color color) const {
+    return color.alpha == 0 ? background : RGB(color.red, color.green, color.blue);
+  }
+};
 
 class GdiImageCanvas final : public ImageCanvas {
  public:
@@ -71,17 +83,25 @@ class GdiImageCanvas final : public ImageCanvas {
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
-    dc_ = CreateCompatibleDC(nullptr);
-    bitmap_ =
-        CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
-    previousBitmap_ = SelectObject(dc_, bitmap_);
     const RECT all{0, 0, width_ * kSupersampling, height_ * kSupersampling};
-    FillRect(dc_, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    onBlack_.background = RGB(0, 0, 0);
+    onWhite_.background = RGB(255, 255, 255);
+    for (Layer* layer : {&onBlack_, &onWhite_}) {
+      layer->dc = CreateCompatibleDC(nullptr);
+      layer->bitmap = CreateDIBSection(layer->dc, &info, DIB_RGB_COLORS,
+                                       reinterpret_cast<void**>(&layer->bits), nullptr, 0);
+      layer->previousBitmap = SelectObject(layer->dc, layer->bitmap);
+      const HBRUSH brush = CreateSolidBrush(layer->background);
+      FillRect(layer->dc, &all, brush);
+      DeleteObject(brush);
+    }
   }
   ~GdiImageCanvas() override {
-    SelectObject(dc_, previousBitmap_);
-    DeleteObject(bitmap_);
-    DeleteDC(dc_);
+    for (Layer* layer : {&onBlack_, &onWhite_}) {
+      SelectObject(layer->dc, layer->previousBitmap);
+      DeleteObject(layer->bitmap);
+      DeleteDC(layer->dc);
+    }
   }
   GdiImageCanvas(const GdiImageCanvas&) = delete;
   GdiImageCanvas& operator=(const GdiImageCanvas&) = delete;
@@ -89,10 +109,28 @@ class GdiImageCanvas final : public ImageCanvas {
   void setFillColor(Color color) override { fill_ = color; }
 
   void fillRect(const Rect& rect) override {
-    const HBRUSH brush = CreateSolidBrush(gdiColor(fill_));
     const RECT area = deviceRect(rect);
-    FillRect(dc_, &area, brush);
-    DeleteObject(brush);
+    for (const Layer* layer : {&onBlack_, &onWhite_}) {
+      const HBRUSH brush = CreateSolidBrush(layer->color(fill_));
+      FillRect(layer->dc, &area, brush);
+      DeleteObject(brush);
+    }
+  }
+
+  void fillRoundedRect(const Rect& rect, double radius) override {
+    if (fill_.alpha == 0) {
+      return;  // painting clear over something leaves it as it is
+    }
+    const RECT area = deviceRect(rect);
+    const int diameter = static_cast<int>(std::lround(2 * radius * scale_));
+    for (const Layer* layer : {&onBlack_, &onWhite_}) {
+      const HRGN region =
+          CreateRoundRectRgn(area.left, area.top, area.right, area.bottom, diameter, diameter);
+      const HBRUSH brush = CreateSolidBrush(layer->color(fill_));
+      FillRgn(layer->dc, region, brush);
+      DeleteObject(brush);
+      DeleteObject(region);
+    }
   }
 
   void setStrokeColor(Color color) override { stroke_ = color; }
@@ -101,20 +139,22 @@ class GdiImageCanvas final : public ImageCanvas {
     if (path.points.empty()) {
       return;
     }
-    LOGBRUSH brush{BS_SOLID, gdiColor(stroke_), 0};
-    const auto width = static_cast<DWORD>(std::max(1L, std::lround(path.lineWidth * scale_)));
-    const HPEN pen = ExtCreatePen(
-        PS_GEOMETRIC | PS_SOLID | penEndCap(path.lineCapStyle) | penJoin(path.lineJoinStyle), width,
-        &brush, 0, nullptr);
-    const HGDIOBJ previous = SelectObject(dc_, pen);
     std::vector<POINT> points;
     points.reserve(path.points.size());
     for (const Point& point : path.points) {
       points.push_back(devicePoint(point));
     }
-    Polyline(dc_, points.data(), static_cast<int>(points.size()));
-    SelectObject(dc_, previous);
-    DeleteObject(pen);
+    const auto width = static_cast<DWORD>(std::max(1L, std::lround(path.lineWidth * scale_)));
+    for (const Layer* layer : {&onBlack_, &onWhite_}) {
+      LOGBRUSH brush{BS_SOLID, layer->color(stroke_), 0};
+      const HPEN pen = ExtCreatePen(
+          PS_GEOMETRIC | PS_SOLID | penEndCap(path.lineCapStyle) | penJoin(path.lineJoinStyle),
+          width, &brush, 0, nullptr);
+      const HGDIOBJ previous = SelectObject(layer->dc, pen);
+      Polyline(layer->dc, points.data(), static_cast<int>(points.size()));
+      SelectObject(layer->dc, previous);
+      DeleteObject(pen);
+    }
   }
 
   void drawText(const std::string& text, const Rect& rect,
@@ -123,37 +163,55 @@ class GdiImageCanvas final : public ImageCanvas {
     const HFONT font = CreateFontW(-pixelHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                                    ANTIALIASED_QUALITY, DEFAULT_PITCH, L"Segoe UI");
-    const HGDIOBJ previous = SelectObject(dc_, font);
-    SetBkMode(dc_, TRANSPARENT);
-    SetTextColor(dc_, gdiColor(attributes.foregroundColor));
-    RECT area = deviceRect(rect);
     std::wstring wide = widen(text);
-    DrawTextW(dc_, wide.data(), static_cast<int>(wide.size()), &area,
-              textFormat(attributes.alignment) | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
-    SelectObject(dc_, previous);
+    for (const Layer* layer : {&onBlack_, &onWhite_}) {
+      const HGDIOBJ previous = SelectObject(layer->dc, font);
+      SetBkMode(layer->dc, TRANSPARENT);
+      SetTextColor(layer->dc, layer->color(attributes.foregroundColor));
+      RECT area = deviceRect(rect);
+      DrawTextW(layer->dc, wide.data(), static_cast<int>(wide.size()), &area,
+                textFormat(attributes.alignment) | DT_TOP | DT_SINGLELINE | DT_NOPREFIX);
+      SelectObject(layer->dc, previous);
+    }
     DeleteObject(font);
   }
 
   ImageRef finishImage(bool isTemplate) override {
     GdiFlush();
-    std::vector<std::uint8_t> coverage(static_cast<std::size_t>(width_) * height_);
+    std::vector<std::uint32_t> pixels(static_cast<std::size_t>(width_) * height_);
     const int stride = width_ * kSupersampling;
+    constexpr unsigned kSamples = kSupersampling * kSupersampling;
     for (int y = 0; y < height_; ++y) {
       for (int x = 0; x < width_; ++x) {
-        unsigned sum = 0;
+        // The drawing on black is the colour already multiplied by alpha;
+        // how much brighter it is on white is what shows through.
+        unsigned red = 0;
+        unsigned green = 0;
+        unsigned blue = 0;
+        unsigned alpha = 0;
         for (int dy = 0; dy < kSupersampling; ++dy) {
           for (int dx = 0; dx < kSupersampling; ++dx) {
-            const std::uint32_t pixel =
-                bits_[(y * kSupersampling + dy) * stride + x * kSupersampling + dx];
-            // Darkness of the green channel: black is full coverage.
-            sum += 255 - ((pixel >> 8) & 0xFF);
+            const std::size_t at = static_cast<std::size_t>(y * kSupersampling + dy) * stride +
+                                   x * kSupersampling + dx;
+            const std::uint32_t black = onBlack_.bits[at];
+            const std::uint32_t white = onWhite_.bits[at];
+            red += (black >> 16) & 0xFF;
+            green += (black >> 8) & 0xFF;
+            blue += black & 0xFF;
+            const int through =
+                static_cast<int>((white >> 8) & 0xFF) - static_cast<int>((black >> 8) & 0xFF);
+            alpha += static_cast<unsigned>(255 - std::clamp(through, 0, 255));
           }
         }
-        coverage[static_cast<std::size_t>(y) * width_ + x] =
-            static_cast<std::uint8_t>(sum / (kSupersampling * kSupersampling));
+        alpha /= kSamples;
+        const auto straight = [&](unsigned sum) {
+          return alpha == 0 ? 0u : std::min(255u, (sum / kSamples * 255 + alpha / 2) / alpha);
+        };
+        pixels[static_cast<std::size_t>(y) * width_ + x] =
+            (alpha << 24) | (straight(red) << 16) | (straight(green) << 8) | straight(blue);
       }
     }
-    return std::make_shared<Win32Image>(size_, isTemplate, width_, height_, std::move(coverage));
+    return std::make_shared<Win32Image>(size_, isTemplate, width_, height_, std::move(pixels));
   }
 
  private:
@@ -173,10 +231,8 @@ class GdiImageCanvas final : public ImageCanvas {
   int width_ = 0;
   int height_ = 0;
   double scale_ = 1;
-  HDC dc_ = nullptr;
-  HBITMAP bitmap_ = nullptr;
-  HGDIOBJ previousBitmap_ = nullptr;
-  std::uint32_t* bits_ = nullptr;
+  Layer onBlack_;
+  Layer onWhite_;
   Color fill_ = Color::black;
   Color stroke_ = Color::black;
 };
@@ -199,11 +255,15 @@ IconPixels iconPixels(Image& image, bool lightTaskbar) {
   IconPixels icon;
   icon.width = source.width();
   icon.height = source.height();
-  icon.pixels.reserve(source.coverage().size());
-  // A template is drawn in the taskbar's text colour; any other image black.
-  const std::uint32_t rgb = source.isTemplate() && !lightTaskbar ? 0xFFFFFF : 0x000000;
-  for (const std::uint8_t alpha : source.coverage()) {
-    icon.pixels.push_back((std::uint32_t{alpha} << 24) | rgb);
+  if (!source.isTemplate()) {
+    icon.pixels = source.pixels();
+    return icon;
+  }
+  // A template is drawn in the taskbar's text colour, by its alpha alone.
+  const std::uint32_t rgb = lightTaskbar ? 0x000000 : 0xFFFFFF;
+  icon.pixels.reserve(source.pixels().size());
+  for (const std::uint32_t pixel : source.pixels()) {
+    icon.pixels.push_back((pixel & 0xFF000000) | rgb);
   }
   return icon;
 }

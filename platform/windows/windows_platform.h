@@ -77,29 +77,30 @@ HMENU statusItemMenu(StatusItem& item);
 // when it closes.
 void openStatusItemMenu(StatusItem& item);
 
-// The icon as the canvas drew it: how much of each pixel is covered, top
-// row first. The tray tints it when it makes the icon.
+// The image as the canvas drew it: 0xAARRGGBB pixels with straight alpha,
+// top row first. The tray tints a template by its alpha when it makes the
+// icon.
 class Win32Image final : public Image {
  public:
-  Win32Image(Size size, bool isTemplate, int width, int height, std::vector<std::uint8_t> coverage)
+  Win32Image(Size size, bool isTemplate, int width, int height, std::vector<std::uint32_t> pixels)
       : size_(size),
         template_(isTemplate),
         width_(width),
         height_(height),
-        coverage_(std::move(coverage)) {}
+        pixels_(std::move(pixels)) {}
 
   Size size() const override { return size_; }
   bool isTemplate() const override { return template_; }
   int width() const { return width_; }
   int height() const { return height_; }
-  const std::vector<std::uint8_t>& coverage() const { return coverage_; }
+  const std::vector<std::uint32_t>& pixels() const { return pixels_; }
 
  private:
   Size size_;
   bool template_;
   int width_;
   int height_;
-  std::vector<std::uint8_t> coverage_;
+  std::vector<std::uint32_t> pixels_;
 };
 
 // The icon's side in pixels at the system's DPI (16 at 100 %).
@@ -111,7 +112,8 @@ struct IconPixels {
   int height = 0;
   std::vector<std::uint32_t> pixels;
 };
-// The pixels the tray gets for the image, tinted for a dark or light taskbar.
+// The pixels the tray gets for the image: a template tinted for a dark or
+// light taskbar, any other image as drawn.
 IconPixels iconPixels(Image& image, bool lightTaskbar);
 // True when the taskbar uses the light theme (so the icon is drawn dark).
 bool taskbarIsLight();

@@ -31,6 +31,7 @@
 
 #include "app_delegate.h"
 #include "appkit_objects.h"
+#include "icon_drawing.h"
 #include "launch_agent.h"
 #include "macos_platform.h"
 
@@ -256,6 +257,37 @@ TEST_F(AppKitPortsTest, MenuBarIconIsATemplateOfTwentyTwoPoints) {
   // The waveform and the letters, on a clear ground.
   EXPECT_GT(inked, 20);
   EXPECT_EQ([[bitmap colorAtX:0 y:0] alphaComponent], 0.0);
+}
+
+TEST_F(AppKitPortsTest, ApplicationIconIsTheWaveformOnATileOfQuillmarksColour) {
+  const std::unique_ptr<Graphics> graphics = makeGraphics();
+  const ImageRef image = applicationIconImage(*graphics, 64, IconMargin::narrow);
+  ASSERT_TRUE(image);
+  NSImage* nsImage = static_cast<MacImage&>(*image).nsImage();
+  EXPECT_FALSE([nsImage isTemplate]);
+  NSBitmapImageRep* bitmap = [[NSBitmapImageRep alloc] initWithData:[nsImage TIFFRepresentation]];
+  ASSERT_TRUE(bitmap != nil);
+  // One pixel or two per point, as the screen's backing scale makes it.
+  const auto at = [&](double x, double yFromTop) {
+    return [[bitmap colorAtX:static_cast<NSInteger>(x * [bitmap pixelsWide] / 64)
+                           y:static_cast<NSInteger>(yFromTop * [bitmap pixelsHigh] / 64)]
+        colorUsingColorSpace:[NSColorSpace sRGBColorSpace]];
+  };
+  EXPECT_EQ([at(0, 0) alphaComponent], 0.0);
+  // Left of the waveform, halfway down: the tile.
+  NSColor* tile = at(6, 32);
+  EXPECT_NEAR([tile redComponent], kQuillmarkColor.red / 255.0, 0.03);
+  EXPECT_NEAR([tile greenComponent], kQuillmarkColor.green / 255.0, 0.03);
+  EXPECT_NEAR([tile blueComponent], kQuillmarkColor.blue / 255.0, 0.03);
+  EXPECT_NEAR([tile alphaComponent], 1.0, 0.01);
+  int white = 0;
+  for (int y = 8; y < 56; ++y) {
+    for (int x = 8; x < 56; ++x) {
+      white += [at(x, y) greenComponent] > 0.9 ? 1 : 0;
+    }
+  }
+  // The waveform and the letters.
+  EXPECT_GT(white, 200);
 }
 
 TEST_F(AppKitPortsTest, SaveKeyEventsCarryTheirKeyCodesAndCommandOnly) {

@@ -102,6 +102,11 @@
 - (void)setTemplate:(BOOL)isTemplate;
 @end
 
+// NSColorSpace.h
+@interface NSColorSpace (AppleSDK)
+@property(class, readonly, strong) NSColorSpace* sRGBColorSpace;
+@end
+
 // NSBezierPath.h. Apple names these enumerators of NSLineCapStyle and
 // NSLineJoinStyle; GNUstep has the same values under older names, and an
 // enumeration cannot be reopened, so they are constants of the enum type.

@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <knownfolders.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
@@ -112,6 +113,13 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
   EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"\"" + watcher_ + L"\"");
   if (exists(folder_ + L"\\Quillmark.exe")) {
     EXPECT_EQ(registryString(kUninstallKey, L"DisplayIcon"), folder_ + L"\\Quillmark.exe");
+  }
+  // Both programs carry one icon, which the Start menu link, "Installed
+  // apps" and Task Manager show.
+  for (const std::wstring& program : {folder_ + L"\\Quillmark.exe", watcher_}) {
+    if (exists(program)) {
+      EXPECT_EQ(ExtractIconExW(program.c_str(), -1, nullptr, nullptr, 0), 1u);
+    }
   }
   // The watcher runs at once, not only from the next logon.
   EXPECT_TRUE(waitUntil([&] { return !processesAt(watcher_).empty(); }, 5s));

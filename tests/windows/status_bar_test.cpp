@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app_delegate.h"
+#include "icon_drawing.h"
 #include "tray_test_support.h"
 
 namespace qm::windows::test {
@@ -216,6 +217,38 @@ TEST(TrayIconTest, TheIconIsTheWaveAndLettersLightOnADarkTaskbarDarkOnALightOne)
       EXPECT_EQ(light.pixels[i] & 0xFFFFFF, 0u);
     }
     EXPECT_EQ(dark.pixels[i] >> 24, light.pixels[i] >> 24);
+  }
+}
+
+// The application icon on the GDI canvas: colour where the canvas drew
+// colour, white where it drew white, clear where it drew nothing.
+TEST(ApplicationIconTest, TheTileIsQuillmarksColourTheWaveformWhiteAndTheCornersClear) {
+  auto graphics = makeGraphics();
+  const ImageRef image = applicationIconImage(*graphics, 22, IconMargin::narrow);
+  ASSERT_TRUE(image);
+  EXPECT_FALSE(image->isTemplate());
+  const IconPixels icon = iconPixels(*image, true);
+  const int side = trayIconPixels();
+  ASSERT_EQ(icon.width, side);
+  const auto at = [&](double x, double y) {
+    // Points, origin bottom left, on the 22-point image.
+    const int column = std::min(side - 1, static_cast<int>(x * side / 22.0));
+    const int row = std::min(side - 1, static_cast<int>((22.0 - y) * side / 22.0));
+    return icon.pixels[static_cast<std::size_t>(row) * side + column];
+  };
+  EXPECT_EQ(at(0.1, 0.1) >> 24, 0u);
+  EXPECT_EQ(at(21.9, 21.9) >> 24, 0u);
+  // Under the waveform: the tile, exactly.
+  const std::uint32_t tile = at(11.0, 3.0);
+  EXPECT_EQ(tile >> 24, 255u);
+  EXPECT_EQ((tile >> 16) & 0xFF, kQuillmarkColor.red);
+  EXPECT_EQ((tile >> 8) & 0xFF, kQuillmarkColor.green);
+  EXPECT_EQ(tile & 0xFF, kQuillmarkColor.blue);
+  // The flat lead-in, 1.9 points wide around y 10.8: nearly white.
+  const std::uint32_t line = at(3.0, 10.8);
+  EXPECT_EQ(line >> 24, 255u);
+  for (const int shift : {0, 8, 16}) {
+    EXPECT_GT((line >> shift) & 0xFF, 160u);
   }
 }
 
