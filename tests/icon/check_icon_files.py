@@ -174,6 +174,22 @@ def check_exe(wrestool, ico, group, exe):
         check(carried[side] == expected[side], f"{exe}: the {side} px image differs")
 
 
+def check_copy(copy, built):
+    """The README's copy of the icon still looks like what the build draws:
+    the same size, and every channel within a little of it on average (fonts
+    rasterise a little differently from machine to machine)."""
+    w1, h1, a = decode_png(open(copy, "rb").read())
+    w2, h2, b = decode_png(open(built, "rb").read())
+    check((w1, h1) == (w2, h2), f"{copy}: {w1}x{h1}, the build draws {w2}x{h2}")
+    if (w1, h1) != (w2, h2):
+        return
+    total = sum(abs(p - q) for ra, rb in zip(a, b) for pa, pb in zip(ra, rb)
+                for p, q in zip(pa, pb))
+    mean = total / (w1 * h1 * 4)
+    check(mean < 4.0, f"{copy}: {mean:.1f} levels from the build's {built} on average; "
+          f"copy it again from the build")
+
+
 def main(argv):
     command, arguments = argv[1], argv[2:]
     if command == "files":
@@ -182,6 +198,8 @@ def main(argv):
         check_icns(os.path.join(folder, "AppIcon.icns"))
         check_bmp(os.path.join(folder, "installer-welcome.bmp"), 164, 314)
         check_bmp(os.path.join(folder, "installer-header.bmp"), 150, 57)
+    elif command == "copy":
+        check_copy(*arguments)
     elif command == "plist":
         check_plist(*arguments)
     elif command == "exe":
