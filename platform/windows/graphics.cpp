@@ -2,7 +2,13 @@
 // canvas draws four times larger than the image and averages each 4x4 block
 // into one pixel, and draws everything twice, on black and on white: where
 // the two differ the drawing lets the background through, which gives each
-// pixel its alpha, and the drawing on black its colour.
+// pixel its alpha, and the drawing on black its colour. Each canvas keeps the
+// steps it took, so the tray can draw its icon again when the DPI changes.
+// windows.h comes first: the other Win32 headers build on it.
+#include <windows.h>
+
+#include <shellscalingapi.h>
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -69,8 +75,8 @@ struct Layer {
 
 class GdiImageCanvas final : public ImageCanvas {
  public:
-  explicit GdiImageCanvas(Size size) : size_(size) {
-    const double scale = static_cast<double>(trayIconPixels()) / 22.0;
+  GdiImageCanvas(Size size, int iconPixels) : size_(size), iconPixels_(iconPixels) {
+    const double scale = static_cast<double>(iconPixels) / 22.0;
     width_ = std::max(1, static_cast<int>(std::lround(size.width * scale)));
     height_ = std::max(1, static_cast<int>(std::lround(size.height * scale)));
     // Pixels of the large drawing per point.
@@ -106,9 +112,13 @@ class GdiImageCanvas final : public ImageCanvas {
   GdiImageCanvas(const GdiImageCanvas&) = delete;
   GdiImageCanvas& operator=(const GdiImageCanvas&) = delete;
 
-  void setFillColor(Color color) override { fill_ = color; }
+  void setFillColor(Color color) override {
+    record([color](ImageCanvas& canvas) { canvas.setFillColor(color); });
+    fill_ = color;
+  }
 
   void fillRect(const Rect& rect) override {
+    record([rect](ImageCanvas& canvas) { canvas.fillRect(rect); });
     const RECT area = deviceRect(rect);
     for (const Layer* layer : {&onBlack_, &onWhite_}) {
       const HBRUSH brush = CreateSolidBrush(layer->color(fill_));
@@ -118,6 +128,7 @@ class GdiImageCanvas final : public ImageCanvas {
   }
 
   void fillRoundedRect(const Rect& rect, double radius) override {
+    record([rect, radius](ImageCanvas& canvas) { canvas.fillRoundedRect(rect, radius); });
     if (fill_.alpha == 0) {
       return;  // painting clear over something leaves it as it is
     }
@@ -133,9 +144,13 @@ class GdiImageCanvas final : public ImageCanvas {
     }
   }
 
-  void setStrokeColor(Color color) override { stroke_ = color; }
+  void setStrokeColor(Color color) override {
+    record([color](ImageCanvas& canvas) { canvas.setStrokeColor(color); });
+    stroke_ = color;
+  }
 
   void strokePath(const BezierPath& path) override {
+    record([path](ImageCanvas& canvas) { canvas.strokePath(path); });
     if (path.points.empty()) {
       return;
     }
@@ -159,6 +174,8 @@ class GdiImageCanvas final : public ImageCanvas {
 
   void drawText(const std::string& text, const Rect& rect,
                 const TextAttributes& attributes) override {
+    record(
+        [text, rect, attributes](ImageCanvas& canvas) { canvas.drawText(text, rect, attributes); });
     const int pixelHeight = static_cast<int>(std::lround(attributes.boldSystemFontSize * scale_));
     const HFONT font = CreateFontW(-pixelHeight, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE,
                                    DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
@@ -211,10 +228,13 @@ class GdiImageCanvas final : public ImageCanvas {
             (alpha << 24) | (straight(red) << 16) | (straight(green) << 8) | straight(blue);
       }
     }
-    return std::make_shared<Win32Image>(size_, isTemplate, width_, height_, std::move(pixels));
+    return std::make_shared<Win32Image>(size_, isTemplate, width_, height_, std::move(pixels),
+                                        iconPixels_, drawing_);
   }
 
  private:
+  void record(std::function<void(ImageCanvas&)> step) { drawing_->push_back(std::move(step)); }
+
   // Points have their origin at the bottom left, y upwards; the drawing has
   // its origin at the top left.
   POINT devicePoint(const Point& point) const {
@@ -228,6 +248,8 @@ class GdiImageCanvas final : public ImageCanvas {
   }
 
   Size size_;
+  int iconPixels_;
+  std::shared_ptr<ImageDrawing> drawing_ = std::make_shared<ImageDrawing>();
   int width_ = 0;
   int height_ = 0;
   double scale_ = 1;
@@ -240,17 +262,41 @@ class GdiImageCanvas final : public ImageCanvas {
 class GdiGraphics final : public Graphics {
  public:
   std::unique_ptr<ImageCanvas> beginImage(Size size) override {
-    return std::make_unique<GdiImageCanvas>(size);
+    return std::make_unique<GdiImageCanvas>(size, trayIconPixels());
   }
 };
 
 }  // namespace
 
 int trayIconPixels() {
-  return GetSystemMetricsForDpi(SM_CXSMICON, GetDpiForSystem());
+  // The taskbar's DPI, which follows the primary monitor's scaling; the
+  // system DPI stays what it was when Quillmark started.
+  UINT dpi = 0;
+  UINT unused = 0;
+  const HMONITOR primary = MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  if (FAILED(GetDpiForMonitor(primary, MDT_EFFECTIVE_DPI, &dpi, &unused)) || dpi == 0) {
+    dpi = GetDpiForSystem();
+  }
+  return trayIconPixelsAtDpi(dpi);
 }
 
-IconPixels iconPixels(Image& image, bool lightTaskbar) {
+int trayIconPixelsAtDpi(UINT dpi) {
+  return GetSystemMetricsForDpi(SM_CXSMICON, dpi);
+}
+
+ImageRef redrawnImage(const ImageRef& image, int iconPixels) {
+  const auto& source = static_cast<const Win32Image&>(*image);
+  if (!source.drawing() || source.iconPixels() == iconPixels) {
+    return image;
+  }
+  GdiImageCanvas canvas(source.size(), iconPixels);
+  for (const auto& step : *source.drawing()) {
+    step(canvas);
+  }
+  return canvas.finishImage(source.isTemplate());
+}
+
+IconPixels iconPixels(Image& image, std::uint32_t tint) {
   const auto& source = static_cast<Win32Image&>(image);
   IconPixels icon;
   icon.width = source.width();
@@ -259,11 +305,10 @@ IconPixels iconPixels(Image& image, bool lightTaskbar) {
     icon.pixels = source.pixels();
     return icon;
   }
-  // A template is drawn in the taskbar's text colour, by its alpha alone.
-  const std::uint32_t rgb = lightTaskbar ? 0x000000 : 0xFFFFFF;
+  // A template is drawn in one colour, by its alpha alone.
   icon.pixels.reserve(source.pixels().size());
   for (const std::uint32_t pixel : source.pixels()) {
-    icon.pixels.push_back((pixel & 0xFF000000) | rgb);
+    icon.pixels.push_back((pixel & 0xFF000000) | (tint & 0xFFFFFF));
   }
   return icon;
 }
@@ -277,6 +322,24 @@ bool taskbarIsLight() {
                       L"SystemUsesLightTheme", RRF_RT_REG_DWORD, nullptr, &light,
                       &size) == ERROR_SUCCESS &&
          light != 0;
+}
+
+std::uint32_t templateTint(bool lightTaskbar, std::optional<COLORREF> highContrastText) {
+  if (highContrastText) {
+    // COLORREF keeps red in its low byte.
+    return (std::uint32_t{GetRValue(*highContrastText)} << 16) |
+           (std::uint32_t{GetGValue(*highContrastText)} << 8) | GetBValue(*highContrastText);
+  }
+  return lightTaskbar ? 0x000000 : 0xFFFFFF;
+}
+
+std::uint32_t currentTemplateTint() {
+  HIGHCONTRASTW contrast{};
+  contrast.cbSize = sizeof contrast;
+  const bool high = SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0) &&
+                    (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
+  return high ? templateTint(false, GetSysColor(COLOR_WINDOWTEXT))
+              : templateTint(taskbarIsLight(), std::nullopt);
 }
 
 std::unique_ptr<Graphics> makeGraphics() {

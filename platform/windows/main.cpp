@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "app_delegate.h"
 #include "windows_platform.h"
@@ -57,7 +58,20 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   const auto keyboardEvents = win::makeKeyboardEvents();
   const auto userActivity = win::makeUserActivity();
   const auto preferences = win::makePreferences(win::kPreferencesKey);
-  const auto statusBar = win::makeStatusBar(*runLoop);
+  // The tray window hears of the session; the delegate made below acts on it.
+  qm::AppDelegate* app = nullptr;
+  win::SessionEvents sessionEvents;
+  sessionEvents.lockChanged = [&app](bool locked) {
+    if (app != nullptr) {
+      app->sessionLockChanged(locked);
+    }
+  };
+  sessionEvents.ending = [&app] {
+    if (app != nullptr) {
+      app->sessionWillEnd();
+    }
+  };
+  const auto statusBar = win::makeStatusBar(*runLoop, std::move(sessionEvents));
   const auto alerts = win::makeAlerts(*runLoop);
   const auto graphics = win::makeGraphics();
   const auto system = win::makeSystem();
@@ -69,6 +83,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   // Lives for the whole run: the tray icon, the menu and every timer call
   // back into it.
   const auto delegate = std::make_unique<qm::AppDelegate>(platform);
+  app = delegate.get();
   // Launched from inside the loop, as AppKit does it.
   runLoop->performAfterDelay(0, [&delegate] { delegate->applicationDidFinishLaunching(); });
   return runLoop->run();

@@ -1,13 +1,18 @@
-// The tray icon and its menu over Shell_NotifyIconW and popup menus. A click
-// on the icon, left or right, opens the menu at the cursor; the chosen item
-// comes back as WM_COMMAND to the icon's hidden window, which calls the
-// item's action. Items keep their state in C++: Win32 menus have no hidden
-// items, so a menu is laid out again whenever an item is shown or hidden.
+// The tray icon and its menu over Shell_NotifyIconW and popup menus. The
+// icon asks for the version 4 callbacks: a click, left or right, or the
+// keyboard (Win+B, arrows, Enter or Space) opens the menu at the point the
+// taskbar names, which for the keyboard is the icon. Without version 4 a
+// click opens it at the cursor. The chosen item comes back as WM_COMMAND to
+// the icon's hidden window, which calls the item's action. Items keep their
+// state in C++: Win32 menus have no hidden items, so a menu is laid out again
+// whenever an item is shown or hidden. The same window hears of the session
+// (lock, unlock, log-off), of Explorer restarting and of display changes.
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
 #include <dwmapi.h>
 #include <shellapi.h>
+#include <wtsapi32.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -25,8 +30,26 @@ namespace qm::windows {
 namespace {
 
 constexpr UINT kTrayMessage = WM_APP + 1;
-constexpr UINT kTrayIconId = 1;
 constexpr UINT kFirstCommandId = 100;
+
+std::map<DWORD, TrayIconCall>& trayIconCalls() {
+  static std::map<DWORD, TrayIconCall> calls;
+  return calls;
+}
+
+// Every Shell_NotifyIconW call goes through here, so the tests can read the
+// last of each kind.
+bool notifyIcon(DWORD operation, NOTIFYICONDATAW& data) {
+  static int order = 0;
+  const bool succeeded = Shell_NotifyIconW(operation, &data) != FALSE;
+  trayIconCalls()[operation] = {data, succeeded, ++order};
+  return succeeded;
+}
+
+// The anchor of a version 4 callback: screen coordinates, signed, in wParam.
+POINT anchorPoint(WPARAM wParam) {
+  return {static_cast<short>(LOWORD(wParam)), static_cast<short>(HIWORD(wParam))};
+}
 
 // Menus use & for the mnemonic: a literal one is doubled, and the key
 // equivalent becomes the mnemonic when the title holds it ("&Quit").
@@ -317,7 +340,8 @@ std::vector<Win32StatusItem*>& liveStatusItems() {
 
 class Win32StatusItem final : public StatusItem {
  public:
-  explicit Win32StatusItem(WinRunLoop& runLoop) : runLoop_(runLoop) {
+  Win32StatusItem(WinRunLoop& runLoop, SessionEvents sessionEvents)
+      : runLoop_(runLoop), sessionEvents_(std::move(sessionEvents)) {
     static const UINT taskbarCreated = RegisterWindowMessageW(L"TaskbarCreated");
     taskbarCreated_ = taskbarCreated;
     WNDCLASSEXW windowClass{};
@@ -334,17 +358,19 @@ class Win32StatusItem final : public StatusItem {
     data_.cbSize = sizeof data_;
     data_.hWnd = window_;
     data_.uID = kTrayIconId;
-    data_.uFlags = NIF_MESSAGE | NIF_TIP | NIF_SHOWTIP;
     data_.uCallbackMessage = kTrayMessage;
-    added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
+    data_.uVersion = NOTIFYICON_VERSION_4;
+    addIcon();
+    sessionRegistered_ = WTSRegisterSessionNotification(window_, NOTIFY_FOR_THIS_SESSION) != FALSE;
 
     // An icon left behind would stay in the tray until the mouse passes it.
-    static const bool registered = std::atexit(&Win32StatusItem::removeAllIcons) == 0;
-    (void)registered;
+    // The handler comes after the list, so the list outlives it at exit.
     liveStatusItems().push_back(this);
+    static const bool registered = std::atexit(&Win32StatusItem::shutDownAll) == 0;
+    (void)registered;
   }
   ~Win32StatusItem() override {
-    removeIcon();
+    shutDown();
     std::erase(liveStatusItems(), this);
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
@@ -357,7 +383,7 @@ class Win32StatusItem final : public StatusItem {
 
   void setImage(ImageRef image) override {
     image_ = std::move(image);
-    updateIcon();
+    updateIcon(true);
   }
 
   void setToolTip(const std::string& toolTip) override {
@@ -382,11 +408,17 @@ class Win32StatusItem final : public StatusItem {
   HMENU menu() const { return menu_ ? static_cast<Win32Menu&>(*menu_).handle() : nullptr; }
 
   void openMenu() {
-    if (!menu_) {
-      return;
-    }
     POINT cursor{};
     GetCursorPos(&cursor);
+    openMenuAt(cursor, false);
+  }
+
+  void openMenuAt(POINT at, bool fromKeyboard) {
+    // Enter may announce itself twice; one menu at a time.
+    if (!menu_ || menuOpen_) {
+      return;
+    }
+    menuOpen_ = true;
     gWindowBeforeMenu = windowTheUserWorkedIn();
     // The menu closes on a click elsewhere only when its window is in front.
     SetForegroundWindow(window_);
@@ -394,10 +426,18 @@ class Win32StatusItem final : public StatusItem {
         GetSystemMetrics(SM_MENUDROPALIGNMENT) != 0 ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
     ++gMenusOpen;
     runLoop_.beginModal();
-    TrackPopupMenuEx(menu(), alignment | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y,
-                     window_, nullptr);
+    const auto chosen = static_cast<UINT>(
+        TrackPopupMenuEx(menu(), alignment | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD,
+                         at.x, at.y, window_, nullptr));
     runLoop_.endModal();
     --gMenusOpen;
+    menuOpen_ = false;
+    if (chosen != 0) {
+      PostMessageW(window_, WM_COMMAND, chosen, 0);
+    } else if (fromKeyboard) {
+      // Escape: the keyboard user goes on in the notification area.
+      notifyIcon(NIM_SETFOCUS, data_);
+    }
     PostMessageW(window_, WM_NULL, 0, 0);
   }
 
@@ -408,9 +448,15 @@ class Win32StatusItem final : public StatusItem {
       return DefWindowProcW(window, message, wParam, lParam);
     }
     if (message == kTrayMessage) {
+      // Version 4 puts the event in the low word and the anchor in wParam;
+      // a mouse-up there is followed by NIN_SELECT or WM_CONTEXTMENU.
       const UINT event = LOWORD(lParam);
-      if (event == WM_LBUTTONUP || event == WM_RBUTTONUP) {
-        self->openMenu();
+      if (!self->version4_) {
+        if (event == WM_LBUTTONUP || event == WM_RBUTTONUP) {
+          self->openMenu();
+        }
+      } else if (event == NIN_SELECT || event == NIN_KEYSELECT || event == WM_CONTEXTMENU) {
+        self->openMenuAt(anchorPoint(wParam), event == NIN_KEYSELECT);
       }
       return 0;
     }
@@ -423,46 +469,87 @@ class Win32StatusItem final : public StatusItem {
       }
       return 0;
     }
-    if (message == WM_SETTINGCHANGE && lParam != 0 &&
-        std::wstring_view(reinterpret_cast<const wchar_t*>(lParam)) == L"ImmersiveColorSet") {
-      self->updateIcon();  // the taskbar may have turned light or dark
+    if (message == WM_SETTINGCHANGE || message == WM_SYSCOLORCHANGE ||
+        message == WM_DISPLAYCHANGE || message == WM_DPICHANGED) {
+      // A light or dark taskbar, high contrast, or another scaling.
+      self->updateIcon(false);
       return 0;
     }
     if (message == self->taskbarCreated_) {
-      // Explorer restarted: the tray is new and empty.
-      self->added_ = Shell_NotifyIconW(NIM_ADD, &self->data_) != FALSE;
+      // Explorer restarted (or rebuilt the taskbar): the tray is new and
+      // empty, and may have another scaling.
+      self->updateIcon(false);
+      self->addIcon();
+      return 0;
+    }
+    if (message == WM_WTSSESSION_CHANGE) {
+      const std::optional<bool> locked = sessionLockedAfter(wParam);
+      if (locked && self->sessionEvents_.lockChanged) {
+        self->sessionEvents_.lockChanged(*locked);
+      }
+      return 0;
+    }
+    if (message == WM_QUERYENDSESSION) {
+      return TRUE;  // nothing to save of its own
+    }
+    if (message == WM_ENDSESSION) {
+      if (wParam != FALSE && self->sessionEvents_.ending) {
+        self->sessionEvents_.ending();
+      }
       return 0;
     }
     return DefWindowProcW(window, message, wParam, lParam);
   }
 
-  static void removeAllIcons() {
+  static void shutDownAll() {
     for (Win32StatusItem* item : liveStatusItems()) {
-      item->removeIcon();
+      item->shutDown();
     }
   }
 
-  void removeIcon() {
+  void shutDown() {
     if (added_) {
-      Shell_NotifyIconW(NIM_DELETE, &data_);
+      notifyIcon(NIM_DELETE, data_);
       added_ = false;
     }
+    if (sessionRegistered_) {
+      WTSUnRegisterSessionNotification(window_);
+      sessionRegistered_ = false;
+    }
+  }
+
+  // The whole icon, whatever was sent before, then the version 4 callbacks.
+  void addIcon() {
+    data_.uFlags = NIF_MESSAGE | NIF_TIP | NIF_SHOWTIP | (icon_ != nullptr ? NIF_ICON : 0);
+    // A taskbar that kept the icon refuses the add; it gets it whole again.
+    added_ = notifyIcon(NIM_ADD, data_) || notifyIcon(NIM_MODIFY, data_);
+    version4_ = added_ && notifyIcon(NIM_SETVERSION, data_);
   }
 
   void modify(UINT flags) {
-    data_.uFlags = NIF_MESSAGE | flags;
     if (!added_) {
-      added_ = Shell_NotifyIconW(NIM_ADD, &data_) != FALSE;
-    } else {
-      Shell_NotifyIconW(NIM_MODIFY, &data_);
+      addIcon();
+      return;
     }
+    data_.uFlags = NIF_MESSAGE | flags;
+    notifyIcon(NIM_MODIFY, data_);
   }
 
-  void updateIcon() {
+  // Makes the icon afresh for a new image, or when its size or colour
+  // changed; each change is a message to the taskbar's process.
+  void updateIcon(bool newImage) {
+    const int side = trayIconPixels();
+    const std::uint32_t tint = currentTemplateTint();
+    if (!newImage && (!image_ || (side == iconSide_ && tint == iconTint_))) {
+      return;
+    }
+    iconSide_ = side;
+    iconTint_ = tint;
     const HICON previous = icon_;
     icon_ = nullptr;
     if (image_) {
-      const IconPixels pixels = iconPixels(*image_, taskbarIsLight());
+      const ImageRef drawn = redrawnImage(image_, side);
+      const IconPixels pixels = iconPixels(*drawn, tint);
       BITMAPV5HEADER header{};
       header.bV5Size = sizeof header;
       header.bV5Width = pixels.width;
@@ -496,22 +583,29 @@ class Win32StatusItem final : public StatusItem {
   }
 
   WinRunLoop& runLoop_;
+  SessionEvents sessionEvents_;
   HWND window_ = nullptr;
   UINT taskbarCreated_ = 0;
   NOTIFYICONDATAW data_{};
   bool added_ = false;
+  bool version4_ = false;
+  bool sessionRegistered_ = false;
+  bool menuOpen_ = false;
   ImageRef image_;
   HICON icon_ = nullptr;
+  int iconSide_ = 0;
+  std::uint32_t iconTint_ = 0;
   MenuRef menu_;
 };
 
 class Win32StatusBar final : public StatusBar {
  public:
-  explicit Win32StatusBar(WinRunLoop& runLoop) : runLoop_(runLoop) {}
+  Win32StatusBar(WinRunLoop& runLoop, SessionEvents sessionEvents)
+      : runLoop_(runLoop), sessionEvents_(std::move(sessionEvents)) {}
 
   StatusItemRef statusItemWithLength(double length) override {
     (void)length;  // tray icons have one size
-    return std::make_shared<Win32StatusItem>(runLoop_);
+    return std::make_shared<Win32StatusItem>(runLoop_, sessionEvents_);
   }
 
   MenuRef createMenu(const std::string& title) override {
@@ -539,9 +633,33 @@ class Win32StatusBar final : public StatusBar {
   }
 
   WinRunLoop& runLoop_;
+  SessionEvents sessionEvents_;
 };
 
 }  // namespace
+
+std::optional<TrayIconCall> lastTrayIconCall(DWORD operation) {
+  const auto found = trayIconCalls().find(operation);
+  if (found == trayIconCalls().end()) {
+    return std::nullopt;
+  }
+  return found->second;
+}
+
+std::optional<bool> sessionLockedAfter(WPARAM sessionChange) {
+  switch (sessionChange) {
+    case WTS_SESSION_LOCK:
+    case WTS_CONSOLE_DISCONNECT:
+    case WTS_REMOTE_DISCONNECT:
+      return true;
+    case WTS_SESSION_UNLOCK:
+    case WTS_CONSOLE_CONNECT:
+    case WTS_REMOTE_CONNECT:
+      return false;
+    default:
+      return std::nullopt;
+  }
+}
 
 HWND windowBeforeTrayMenu() {
   return gWindowBeforeMenu != nullptr && IsWindow(gWindowBeforeMenu) ? gWindowBeforeMenu : nullptr;
@@ -559,8 +677,8 @@ void openStatusItemMenu(StatusItem& item) {
   static_cast<Win32StatusItem&>(item).openMenu();
 }
 
-std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop) {
-  return std::make_unique<Win32StatusBar>(runLoop);
+std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop, SessionEvents sessionEvents) {
+  return std::make_unique<Win32StatusBar>(runLoop, std::move(sessionEvents));
 }
 
 }  // namespace qm::windows

@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -33,7 +36,14 @@ std::unique_ptr<Accessibility> makeAccessibility(Workspace& workspace);
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
 std::unique_ptr<UserActivity> makeUserActivity();
 std::unique_ptr<Preferences> makePreferences(const std::wstring& registryKey);
-std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop);
+// What the tray window hears of the user's session, for the core: locked or
+// unlocked (a disconnect counts as a lock), and the session ending (log-off,
+// restart, shut-down). Either may be empty.
+struct SessionEvents {
+  std::function<void(bool locked)> lockChanged;
+  std::function<void()> ending;
+};
+std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop, SessionEvents sessionEvents = {});
 std::unique_ptr<Alerts> makeAlerts(WinRunLoop& runLoop);
 std::unique_ptr<Graphics> makeGraphics();
 std::unique_ptr<System> makeSystem();
@@ -77,23 +87,48 @@ HMENU statusItemMenu(StatusItem& item);
 // when it closes.
 void openStatusItemMenu(StatusItem& item);
 
+// The id of Quillmark's icon under its tray window.
+inline constexpr UINT kTrayIconId = 1;
+
+// The last Shell_NotifyIconW call of one kind (NIM_ADD, NIM_MODIFY, ...)
+// that a tray icon of this process made, for the tests. `order` numbers all
+// calls, so the tests can tell which came first.
+struct TrayIconCall {
+  NOTIFYICONDATAW data{};
+  bool succeeded = false;
+  int order = 0;
+};
+std::optional<TrayIconCall> lastTrayIconCall(DWORD operation);
+
+// Whether a WM_WTSSESSION_CHANGE event leaves the session locked (lock or
+// disconnect) or unlocked (unlock or connect); none for the other events.
+std::optional<bool> sessionLockedAfter(WPARAM sessionChange);
+
+// The steps that drew an image, to draw it again at another size.
+using ImageDrawing = std::vector<std::function<void(ImageCanvas&)>>;
+
 // The image as the canvas drew it: 0xAARRGGBB pixels with straight alpha,
-// top row first. The tray tints a template by its alpha when it makes the
-// icon.
+// top row first, drawn for icons `iconPixels` wide. The tray tints a
+// template by its alpha when it makes the icon.
 class Win32Image final : public Image {
  public:
-  Win32Image(Size size, bool isTemplate, int width, int height, std::vector<std::uint32_t> pixels)
+  Win32Image(Size size, bool isTemplate, int width, int height, std::vector<std::uint32_t> pixels,
+             int iconPixels = 0, std::shared_ptr<const ImageDrawing> drawing = nullptr)
       : size_(size),
         template_(isTemplate),
         width_(width),
         height_(height),
-        pixels_(std::move(pixels)) {}
+        pixels_(std::move(pixels)),
+        iconPixels_(iconPixels),
+        drawing_(std::move(drawing)) {}
 
   Size size() const override { return size_; }
   bool isTemplate() const override { return template_; }
   int width() const { return width_; }
   int height() const { return height_; }
   const std::vector<std::uint32_t>& pixels() const { return pixels_; }
+  int iconPixels() const { return iconPixels_; }
+  const std::shared_ptr<const ImageDrawing>& drawing() const { return drawing_; }
 
  private:
   Size size_;
@@ -101,10 +136,17 @@ class Win32Image final : public Image {
   int width_;
   int height_;
   std::vector<std::uint32_t> pixels_;
+  int iconPixels_;
+  std::shared_ptr<const ImageDrawing> drawing_;
 };
 
-// The icon's side in pixels at the system's DPI (16 at 100 %).
+// The icon's side in pixels at the taskbar's DPI now (16 at 100 %), and at
+// any DPI.
 int trayIconPixels();
+int trayIconPixelsAtDpi(UINT dpi);
+// The same drawing made again for icons `iconPixels` wide; the image itself
+// when it is that size already or keeps no drawing.
+ImageRef redrawnImage(const ImageRef& image, int iconPixels);
 
 // An image as 32-bit BGRA pixels with straight alpha, top row first.
 struct IconPixels {
@@ -112,11 +154,18 @@ struct IconPixels {
   int height = 0;
   std::vector<std::uint32_t> pixels;
 };
-// The pixels the tray gets for the image: a template tinted for a dark or
-// light taskbar, any other image as drawn.
-IconPixels iconPixels(Image& image, bool lightTaskbar);
+// The pixels the tray gets for the image: a template in `tint` (0xRRGGBB)
+// by its alpha, any other image as drawn.
+IconPixels iconPixels(Image& image, std::uint32_t tint);
 // True when the taskbar uses the light theme (so the icon is drawn dark).
 bool taskbarIsLight();
+
+// The colour a template icon takes, 0xRRGGBB: under high contrast the
+// system's text colour (a COLORREF, as GetSysColor gives it), otherwise
+// black on a light taskbar and white on a dark one.
+std::uint32_t templateTint(bool lightTaskbar, std::optional<COLORREF> highContrastText);
+// That colour for the system's settings now.
+std::uint32_t currentTemplateTint();
 
 // UTF-8 (the ports' text) to UTF-16 and back; invalid input gives "".
 std::wstring widen(const std::string& text);

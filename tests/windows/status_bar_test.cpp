@@ -1,9 +1,15 @@
 // The tray menu and icon that the real application core builds on the
 // Win32 ports: the items read back with GetMenuItemInfoW, chosen with
-// WM_COMMAND, and the icon's pixels.
+// WM_COMMAND, and the icon's pixels; the icon back after Explorer restarts,
+// the menu opened from the keyboard, and the session's messages.
+// windows.h comes first: the other Win32 headers build on it.
+#include <windows.h>
+
 #include <gtest/gtest.h>
+#include <wtsapi32.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -167,7 +173,106 @@ TEST_F(TrayMenuTest, HiddenItemsLeaveTheMenuAndComeBackInPlace) {
             (std::vector<std::wstring>{L"A && B", L"Changed while hidden", L"&Quit"}));
 }
 
-TEST(TrayIconTest, TheIconIsTheWaveAndLettersLightOnADarkTaskbarDarkOnALightOne) {
+// Where a popup menu of this process opened; the timer closes it.
+std::optional<RECT> gShownMenu;
+
+void CALLBACK closeShownMenu(HWND, UINT, UINT_PTR, DWORD) {
+  const HWND menu = FindWindowW(L"#32768", nullptr);
+  DWORD pid = 0;
+  if (menu != nullptr && GetWindowThreadProcessId(menu, &pid) && pid == GetCurrentProcessId() &&
+      IsWindowVisible(menu)) {
+    gShownMenu.emplace();
+    GetWindowRect(menu, &*gShownMenu);
+  }
+  EndMenu();
+}
+
+std::optional<RECT> menuShownFor(HWND window, UINT callback, POINT anchor, UINT event) {
+  gShownMenu.reset();
+  const UINT_PTR timer = SetTimer(nullptr, 0, 300, &closeShownMenu);
+  SendMessageW(window, callback, MAKEWPARAM(anchor.x, anchor.y), MAKELPARAM(event, kTrayIconId));
+  KillTimer(nullptr, timer);
+  return gShownMenu;
+}
+
+TEST_F(TrayMenuTest, ExplorerRestartingGetsTheIconBackWholeAndKeyboardOpensTheMenuAtTheIcon) {
+  AppDelegate app(platform);
+  app.buildMenuBar();
+  const HWND window = statusItemWindow(*statusBar.item);
+  ASSERT_TRUE(lastTrayIconCall(NIM_ADD)->succeeded) << "needs a notification area";
+  EXPECT_EQ(lastTrayIconCall(NIM_SETVERSION)->data.uVersion, UINT{NOTIFYICON_VERSION_4});
+
+  // A new Explorer: the tray is empty; the broadcast brings the icon back
+  // with image, tooltip and callbacks, then version 4.
+  NOTIFYICONDATAW probe{};
+  probe.cbSize = sizeof probe;
+  probe.hWnd = window;
+  probe.uID = kTrayIconId;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &probe));
+  SendMessageW(window, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  const TrayIconCall add = *lastTrayIconCall(NIM_ADD);
+  EXPECT_TRUE(add.succeeded);
+  EXPECT_EQ(add.data.uFlags, UINT{NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP});
+  EXPECT_NE(add.data.hIcon, nullptr);
+  EXPECT_TRUE(lastTrayIconCall(NIM_SETVERSION)->succeeded);
+  EXPECT_GT(lastTrayIconCall(NIM_SETVERSION)->order, add.order);
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &probe));  // the tray has it again
+
+  // Enter on the icon, or the context-menu key: the menu opens at the
+  // taskbar's anchor, not at the pointer. A mouse-up alone opens nothing
+  // (NIN_SELECT follows it).
+  SetCursorPos(40, 40);
+  for (const UINT event : {UINT{NIN_KEYSELECT}, UINT{WM_CONTEXTMENU}}) {
+    const std::optional<RECT> menu =
+        menuShownFor(window, add.data.uCallbackMessage, {500, 600}, event);
+    ASSERT_TRUE(menu) << event;
+    EXPECT_EQ(menu->left, 500);
+    EXPECT_EQ(menu->bottom, 600);
+  }
+  EXPECT_TRUE(lastTrayIconCall(NIM_SETFOCUS));  // Escape: back to the tray
+  EXPECT_FALSE(menuShownFor(window, add.data.uCallbackMessage, {500, 600}, WM_LBUTTONUP));
+}
+
+TEST(TraySessionTest, LocksDisconnectsAndTheSessionsEndReachTheHooks) {
+  auto loop = makeRunLoop();
+  std::vector<bool> locks;
+  int endings = 0;
+  auto statusBar =
+      makeStatusBar(*loop, {[&](bool locked) { locks.push_back(locked); }, [&] { ++endings; }});
+  const StatusItemRef item = statusBar->statusItemWithLength(kVariableStatusItemLength);
+  const HWND window = statusItemWindow(*item);
+  for (const WPARAM change : {WTS_SESSION_LOCK, WTS_SESSION_UNLOCK, WTS_REMOTE_DISCONNECT,
+                              WTS_REMOTE_CONNECT, WTS_CONSOLE_DISCONNECT, WTS_CONSOLE_CONNECT,
+                              WTS_SESSION_LOGON, WTS_SESSION_REMOTE_CONTROL}) {
+    SendMessageW(window, WM_WTSSESSION_CHANGE, change, 1);
+  }
+  EXPECT_EQ(locks, (std::vector<bool>{true, false, true, false, true, false}));
+
+  // Log-off may go ahead; only one that really happens ends Quillmark.
+  EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
+  SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(endings, 0);
+  SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
+  EXPECT_EQ(endings, 1);
+}
+
+// Another scaling: the drawing is made again at that DPI's small-icon size.
+TEST(TrayIconTest, AnotherScalingRedrawsTheIconAtThatSmallIconSize) {
+  EXPECT_EQ(trayIconPixelsAtDpi(96), 16);
+  EXPECT_EQ(trayIconPixelsAtDpi(192), 32);
+  auto graphics = makeGraphics();
+  const ImageRef image = applicationIconImage(*graphics, 22, IconMargin::narrow);
+  EXPECT_EQ(redrawnImage(image, trayIconPixels()), image);  // nothing to redo
+  const auto& large = static_cast<Win32Image&>(*redrawnImage(image, 32));
+  ASSERT_EQ(large.width(), 32);
+  // Clear corners and the tile under the waveform, as at 16 pixels.
+  EXPECT_EQ(large.pixels().front() >> 24, 0u);
+  const std::uint32_t tile = large.pixels()[static_cast<std::size_t>(32 * 19 / 22) * 32 + 16];
+  EXPECT_EQ(tile >> 24, 255u);
+  EXPECT_EQ((tile >> 16) & 0xFF, kQuillmarkColor.red);
+}
+
+TEST(TrayIconTest, TheIconIsTheWaveAndLettersInTheTaskbarsOrTheHighContrastTextColour) {
   auto graphics = makeGraphics();
   auto loop = makeRunLoop();
   auto workspace = makeWorkspace();
@@ -187,7 +292,7 @@ TEST(TrayIconTest, TheIconIsTheWaveAndLettersLightOnADarkTaskbarDarkOnALightOne)
   ASSERT_TRUE(image);
   EXPECT_TRUE(image->isTemplate());
 
-  const IconPixels dark = iconPixels(*image, false);
+  const IconPixels dark = iconPixels(*image, templateTint(false, std::nullopt));
   const int side = trayIconPixels();
   ASSERT_EQ(dark.width, side);
   ASSERT_EQ(dark.height, side);
@@ -209,15 +314,21 @@ TEST(TrayIconTest, TheIconIsTheWaveAndLettersLightOnADarkTaskbarDarkOnALightOne)
     }
   }
   EXPECT_GT(letterPixels, 4);
-  // White on the dark taskbar, black on the light one, same shape.
-  const IconPixels light = iconPixels(*image, true);
+  // White on the dark taskbar, black on the light one, and under high
+  // contrast the system's text colour whatever the theme; same shape.
+  const IconPixels light = iconPixels(*image, templateTint(true, std::nullopt));
+  const IconPixels contrast = iconPixels(*image, templateTint(true, RGB(0x12, 0x34, 0x56)));
   for (std::size_t i = 0; i < dark.pixels.size(); ++i) {
     if ((dark.pixels[i] >> 24) != 0) {
       EXPECT_EQ(dark.pixels[i] & 0xFFFFFF, 0xFFFFFFu);
       EXPECT_EQ(light.pixels[i] & 0xFFFFFF, 0u);
+      EXPECT_EQ(contrast.pixels[i] & 0xFFFFFF, 0x123456u);
     }
     EXPECT_EQ(dark.pixels[i] >> 24, light.pixels[i] >> 24);
+    EXPECT_EQ(dark.pixels[i] >> 24, contrast.pixels[i] >> 24);
   }
+  // Wine runs without high contrast: the theme decides.
+  EXPECT_EQ(currentTemplateTint(), templateTint(taskbarIsLight(), std::nullopt));
 }
 
 // The application icon on the GDI canvas: colour where the canvas drew
@@ -227,7 +338,7 @@ TEST(ApplicationIconTest, TheTileIsQuillmarksColourTheWaveformWhiteAndTheCorners
   const ImageRef image = applicationIconImage(*graphics, 22, IconMargin::narrow);
   ASSERT_TRUE(image);
   EXPECT_FALSE(image->isTemplate());
-  const IconPixels icon = iconPixels(*image, true);
+  const IconPixels icon = iconPixels(*image, templateTint(true, std::nullopt));
   const int side = trayIconPixels();
   ASSERT_EQ(icon.width, side);
   const auto at = [&](double x, double y) {
