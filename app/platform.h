@@ -163,6 +163,42 @@ class UserActivity {
 };
 
 // ---------------------------------------------------------------------------
+// Another application's windows, read from outside
+
+// Ends what it stands for when destroyed.
+class Observation {
+ public:
+  virtual ~Observation() = default;
+};
+using ObservationRef = std::unique_ptr<Observation>;
+
+class ApplicationWindows {
+ public:
+  virtual ~ApplicationWindows() = default;
+  // The title of the process's main window; none when it shows no window or
+  // its title cannot be read. Never waits long on a busy process.
+  virtual std::optional<std::string> mainWindowTitle(int pid) = 0;
+  // Whether the process shows a modal dialog or sheet now.
+  virtual bool showsModalDialog(int pid) = 0;
+  // Calls `changed` on the main thread with the main window's title, read at
+  // the instant the system announces that it changed, until the observation
+  // is destroyed. Null where the system announces no title changes.
+  virtual ObservationRef observeTitleChanges(
+      int pid, std::function<void(const std::optional<std::string>& title)> changed) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// System notifications
+
+class Notifications {
+ public:
+  virtual ~Notifications() = default;
+  // Shows a notification with a warning's weight. Where the user has turned
+  // them off, or refuses to allow them, nothing shows.
+  virtual void postNotification(const std::string& title, const std::string& body) = 0;
+};
+
+// ---------------------------------------------------------------------------
 // Preferences (the application's own defaults domain)
 
 class Preferences {
@@ -437,6 +473,8 @@ struct Platform {
   Accessibility& accessibility;
   KeyboardEvents& keyboardEvents;
   UserActivity& userActivity;
+  ApplicationWindows& applicationWindows;
+  Notifications& notifications;
   Preferences& preferences;
   StatusBar& statusBar;
   Alerts& alerts;

@@ -225,6 +225,17 @@ void Timeline::onEvent(const sim::Event& event) {
     case Kind::terminated:
       emit(event.time, "quit", "Quillmark (pid " + std::to_string(event.pid) + ") terminated");
       break;
+    case Kind::notificationPosted: {
+      const sim::NotificationRecord& notification = world.notifications()[event.index];
+      emit(event.time, "notify",
+           scenario::quote(notification.title) + "  " + scenario::quote(notification.body));
+      break;
+    }
+    case Kind::liveTitleChanged: {
+      const std::optional<std::string> title = world.liveTitle();
+      emit(event.time, "live", title ? "title " + scenario::quote(*title) : "no title");
+      break;
+    }
     case Kind::afterDispatch:
       diffMenu(event.time);
       break;

@@ -1,5 +1,6 @@
 #include "sim_process.h"
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 
@@ -77,11 +78,27 @@ class SimEventSource final : public EventSource {
   int created_ = 0;
 };
 
+class SimTitleObservation final : public Observation {
+ public:
+  SimTitleObservation(World& world, int id) : world_(world), id_(id) {}
+  ~SimTitleObservation() override { world_.removeLiveTitleObserver(id_); }
+
+ private:
+  World& world_;
+  int id_;
+};
+
+bool isLive(const World& world, int pid) {
+  const std::vector<int> lives = world.runningApplications(World::kLiveBundleIdentifier);
+  return std::find(lives.begin(), lives.end(), pid) != lives.end();
+}
+
 }  // namespace
 
 Process::Process(World& world)
     : world_(world),
-      platform_{*this, *this, *this, *this, *this, *this, *this, *this, *this, *this, desktop_},
+      platform_{*this, *this, *this, *this, *this, *this,   *this,
+                *this, *this, *this, *this, *this, desktop_},
       pid_(world.startApplication(kBundleIdentifier, "Quillmark")) {}
 
 Process::~Process() {
@@ -395,6 +412,34 @@ std::string Process::shortTimeString(Date date) {
   char text[16];
   std::strftime(text, sizeof text, "%H:%M", &local);
   return text;
+}
+
+}  // namespace qm::sim
+
+namespace qm::sim {
+
+// ---------------------------------------------------------------------------
+// ApplicationWindows and Notifications
+
+std::optional<std::string> Process::mainWindowTitle(int pid) {
+  return isLive(world_, pid) ? world_.liveTitle() : std::nullopt;
+}
+
+bool Process::showsModalDialog(int pid) {
+  return isLive(world_, pid) && world_.liveDialogOpen();
+}
+
+ObservationRef Process::observeTitleChanges(
+    int pid, std::function<void(const std::optional<std::string>&)> changed) {
+  if (!isLive(world_, pid)) {
+    return nullptr;
+  }
+  return std::make_unique<SimTitleObservation>(world_,
+                                               world_.observeLiveTitle(*this, std::move(changed)));
+}
+
+void Process::postNotification(const std::string& title, const std::string& body) {
+  world_.postNotification(*this, title, body);
 }
 
 }  // namespace qm::sim

@@ -28,6 +28,8 @@ class Process final : private RunLoop,
                       private Accessibility,
                       private KeyboardEvents,
                       private UserActivity,
+                      private ApplicationWindows,
+                      private Notifications,
                       private Preferences,
                       private StatusBar,
                       private Alerts,
@@ -94,6 +96,13 @@ class Process final : private RunLoop,
   // UserActivity
   double secondsSinceLastUserInput() override;
   bool isUserInputHeld() override;
+  // ApplicationWindows: Live's window shows its set; others have none.
+  std::optional<std::string> mainWindowTitle(int pid) override;
+  bool showsModalDialog(int pid) override;
+  ObservationRef observeTitleChanges(
+      int pid, std::function<void(const std::optional<std::string>&)> changed) override;
+  // Notifications
+  void postNotification(const std::string& title, const std::string& body) override;
   // Preferences
   std::int64_t integerForKey(const std::string& key) override;
   bool boolForKey(const std::string& key) override;

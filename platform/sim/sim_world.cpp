@@ -302,6 +302,9 @@ int World::startApplication(const std::string& bundleIdentifier, const std::stri
                             bool hidden) {
   const int pid = nextPid_++;
   applications_.push_back(Application{pid, bundleIdentifier, name, hidden, true});
+  if (bundleIdentifier == kLiveBundleIdentifier) {
+    announceLiveTitle();
+  }
   return pid;
 }
 
@@ -320,6 +323,9 @@ void World::quitApplication(int pid) {
     app->running = false;
     if (frontmost_ == pid) {
       frontmost_.reset();
+    }
+    if (app->bundleIdentifier == kLiveBundleIdentifier) {
+      announceLiveTitle();
     }
   }
 }
@@ -608,6 +614,7 @@ void World::postKeyEvent(int pid, std::uint16_t keyCode, bool keyDown, std::uint
   keyEvents_.push_back(PostedKeyEvent{now_, pid, keyCode, keyDown, flags, isRunning(pid),
                                       heldModifierFlags(), typedCharacter(keyCode)});
   notify(Event::Kind::keyEventPosted, pid, keyEvents_.size() - 1);
+  liveReceivesKey(pid, keyCode, keyDown, flags);
 }
 
 // ---------------------------------------------------------------------------
@@ -720,6 +727,154 @@ System::TaskResult World::runTask(const Process& owner, const std::string& launc
 void World::recordTermination(const Process& owner) {
   terminations_.push_back(Termination{now_, owner.pid()});
   notify(Event::Kind::terminated, owner.pid(), terminations_.size() - 1);
+}
+
+// ---------------------------------------------------------------------------
+// Live's set
+
+void World::setLiveSet(const std::string& name) {
+  liveSetKind_ = LiveSetKind::named;
+  liveSetName_ = name;
+  liveUnsaved_ = false;
+  liveFixedTitle_.reset();
+  announceLiveTitle();
+}
+
+void World::setLiveSetUntitled() {
+  liveSetKind_ = LiveSetKind::untitled;
+  liveSetName_ = "Untitled";
+  liveUnsaved_ = true;
+  liveFixedTitle_.reset();
+  announceLiveTitle();
+}
+
+void World::liveEdits() {
+  liveUnsaved_ = true;
+  announceLiveTitle();
+}
+
+void World::setLiveSaveDuration(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) {
+    throw std::invalid_argument("a save takes a finite time >= 0");
+  }
+  liveSaveDuration_ = seconds;
+}
+
+void World::setLiveDialogOpen(bool open) {
+  liveDialogOpen_ = open;
+}
+
+void World::liveNamesSet(const std::string& name) {
+  liveDialogOpen_ = false;
+  liveSetKind_ = LiveSetKind::named;
+  liveSetName_ = name;
+  liveUnsaved_ = false;
+  ++liveSaves_;
+  announceLiveTitle();
+}
+
+void World::setLiveTitleMark(bool shown) {
+  liveTitleMark_ = shown;
+  announceLiveTitle();
+}
+
+void World::setLiveTitle(const std::string& title) {
+  liveFixedTitle_ = title;
+  announceLiveTitle();
+}
+
+std::optional<std::string> World::liveTitle() const {
+  if (runningApplications(kLiveBundleIdentifier).empty()) {
+    return std::nullopt;
+  }
+  if (liveFixedTitle_) {
+    return liveFixedTitle_;
+  }
+  const std::string mark = liveUnsaved_ && liveTitleMark_ ? "*" : "";
+  switch (liveSetKind_) {
+    case LiveSetKind::none:
+      return std::nullopt;
+    case LiveSetKind::untitled:
+      return liveSetName_ + mark + kLiveTitleSuffix;
+    case LiveSetKind::named:
+      break;
+  }
+  return liveSetName_ + mark + " [" + liveSetName_ + "]" + kLiveTitleSuffix;
+}
+
+void World::liveReceivesKey(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags) {
+  const Application* app = application(pid);
+  if (!app || !app->running || app->bundleIdentifier != kLiveBundleIdentifier) {
+    return;
+  }
+  const bool commandS = keyDown && typedCharacter(keyCode) == "s" &&
+                        (flags | heldModifierFlags()) == kEventFlagMaskCommand;
+  if (!commandS || liveDeaf_ || liveDialogOpen_ || liveSetKind_ == LiveSetKind::none) {
+    return;
+  }
+  if (liveSetKind_ == LiveSetKind::untitled) {
+    liveDialogOpen_ = true;
+    return;
+  }
+  if (!liveUnsaved_) {
+    return;
+  }
+  if (liveSaveDuration_ > 0) {
+    at(now_ + liveSaveDuration_, [this] { liveSaveDone(); });
+  } else {
+    liveSaveDone();
+  }
+}
+
+void World::liveSaveDone() {
+  if (!liveUnsaved_ || liveSetKind_ != LiveSetKind::named) {
+    return;
+  }
+  liveUnsaved_ = false;
+  ++liveSaves_;
+  announceLiveTitle();
+}
+
+void World::announceLiveTitle() {
+  const std::optional<std::string> title = liveTitle();
+  if (title == announcedLiveTitle_) {
+    return;
+  }
+  announcedLiveTitle_ = title;
+  notify(Event::Kind::liveTitleChanged, 0, 0);
+  // Each observer hears of it as soon as its main thread is free, with the
+  // title of this instant.
+  for (const TitleObserver& observer : titleObservers_) {
+    if (observer.owner->terminated()) {
+      continue;
+    }
+    auto call = std::make_shared<detail::ScheduledCall>();
+    call->owner = observer.owner;
+    call->due = now_;
+    call->callback = [changed = observer.changed, title] { changed(title); };
+    push(commonCalls_, std::move(call));
+  }
+}
+
+int World::observeLiveTitle(Process& owner,
+                            std::function<void(const std::optional<std::string>&)> changed) {
+  announcedLiveTitle_ = liveTitle();
+  const int id = nextTitleObserverId_++;
+  titleObservers_.push_back(TitleObserver{id, &owner, std::move(changed)});
+  return id;
+}
+
+void World::removeLiveTitleObserver(int id) {
+  std::erase_if(titleObservers_, [id](const TitleObserver& observer) { return observer.id == id; });
+}
+
+// ---------------------------------------------------------------------------
+// System notifications
+
+void World::postNotification(const Process& owner, const std::string& title,
+                             const std::string& body) {
+  notifications_.push_back(NotificationRecord{now_, owner.pid(), title, body});
+  notify(Event::Kind::notificationPosted, owner.pid(), notifications_.size() - 1);
 }
 
 void World::notify(Event::Kind kind, int pid, std::size_t index) {

@@ -99,6 +99,13 @@ struct Termination {
   Date time;
   int pid;
 };
+struct NotificationRecord {
+  Date time;
+  // The Quillmark process that posted it.
+  int pid;
+  std::string title;
+  std::string body;
+};
 
 // Told to the observer as things happen. `index` points into the matching
 // record list; it is 0 for kinds without one.
@@ -114,6 +121,8 @@ struct Event {
     urlOpened,            // openedURLs()
     taskRun,              // taskRuns()
     terminated,           // terminations()
+    notificationPosted,   // notifications()
+    liveTitleChanged,     // liveTitle() is new (no record)
     afterDispatch,        // a main-thread call (timer, perform, action, click, run) returned
   };
   Kind kind;
@@ -312,6 +321,50 @@ class World {
   const std::vector<Termination>& terminations() const { return terminations_; }
 
   // -------------------------------------------------------------------------
+  // Live's set, as every running Live's main window shows it. Until a set is
+  // given, Live's window has no title that can be read and Live saves
+  // nothing. Command+S reaches Live as the S key goes down.
+
+  static constexpr const char* kLiveBundleIdentifier = "com.ableton.live";
+  static constexpr const char* kLiveTitleSuffix = " - Ableton Live 12 Suite";
+  // A saved set: "NAME [NAME] - Ableton Live 12 Suite", with "*" after NAME
+  // while it has unsaved changes.
+  void setLiveSet(const std::string& name);
+  // A set never saved: "Untitled* - Ableton Live 12 Suite". Command+S opens
+  // the Save dialog instead of saving.
+  void setLiveSetUntitled();
+  void liveEdits();
+  // From now on each save takes that long before the mark goes.
+  void setLiveSaveDuration(double seconds);
+  // The keys arrive but nothing is saved, as when a plug-in holds the keyboard.
+  void setLiveDeaf(bool deaf) { liveDeaf_ = deaf; }
+  // Live's own modal dialogs: keys go to them, not to the set.
+  void setLiveDialogOpen(bool open);
+  bool liveDialogOpen() const { return liveDialogOpen_; }
+  // The user answers the Save dialog: the set is saved as NAME and the
+  // dialog closes.
+  void liveNamesSet(const std::string& name);
+  // Whether the title shows the unsaved mark at all.
+  void setLiveTitleMark(bool shown);
+  // Exactly this title until the next set or title is given.
+  void setLiveTitle(const std::string& title);
+  // Live's title now; none without a set or without a running Live.
+  std::optional<std::string> liveTitle() const;
+  // Saves of unsaved changes that Live made.
+  int liveSaves() const { return liveSaves_; }
+  // Calls `changed` as a main-thread event of `owner` each time Live's title
+  // changes, with the title of that instant, until removed.
+  int observeLiveTitle(Process& owner,
+                       std::function<void(const std::optional<std::string>&)> changed);
+  void removeLiveTitleObserver(int id);
+
+  // -------------------------------------------------------------------------
+  // System notifications
+
+  void postNotification(const Process& owner, const std::string& title, const std::string& body);
+  const std::vector<NotificationRecord>& notifications() const { return notifications_; }
+
+  // -------------------------------------------------------------------------
   // Observer (one; pass an empty function to remove it)
 
   void setObserver(std::function<void(const Event&)> observer) { observer_ = std::move(observer); }
@@ -358,6 +411,10 @@ class World {
   };
 
   void runUntil(Date limit, const Process* modalOwner);
+  // Live's reaction to one key arriving, and the title's announcement.
+  void liveReceivesKey(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags);
+  void liveSaveDone();
+  void announceLiveTitle();
   // The user's keys due up to `time`, each at its own time.
   void deliverUserKeysUntil(Date time);
   void userKeyAt(Date time);
@@ -426,6 +483,26 @@ class World {
   int failingBootstraps_ = 0;
   std::vector<TaskRun> taskRuns_;
   std::vector<Termination> terminations_;
+
+  enum class LiveSetKind { none, named, untitled };
+  LiveSetKind liveSetKind_ = LiveSetKind::none;
+  std::string liveSetName_;
+  bool liveUnsaved_ = false;
+  bool liveTitleMark_ = true;
+  std::optional<std::string> liveFixedTitle_;
+  bool liveDeaf_ = false;
+  bool liveDialogOpen_ = false;
+  double liveSaveDuration_ = 0;
+  int liveSaves_ = 0;
+  std::optional<std::string> announcedLiveTitle_;
+  struct TitleObserver {
+    int id;
+    Process* owner;
+    std::function<void(const std::optional<std::string>&)> changed;
+  };
+  std::vector<TitleObserver> titleObservers_;
+  int nextTitleObserverId_ = 1;
+  std::vector<NotificationRecord> notifications_;
 
   std::function<void(const Event&)> observer_;
 };

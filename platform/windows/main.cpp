@@ -57,6 +57,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   const auto accessibility = win::makeAccessibility(*workspace);
   const auto keyboardEvents = win::makeKeyboardEvents();
   const auto userActivity = win::makeUserActivity();
+  const auto applicationWindows = win::makeApplicationWindows();
   const auto preferences = win::makePreferences(win::kPreferencesKey);
   // The tray window hears of the session; the delegate made below acts on it.
   qm::AppDelegate* app = nullptr;
@@ -72,13 +73,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
     }
   };
   const auto statusBar = win::makeStatusBar(*runLoop, std::move(sessionEvents));
+  const auto notifications = win::makeNotifications(*statusBar);
   const auto alerts = win::makeAlerts(*runLoop);
   const auto graphics = win::makeGraphics();
   const auto system = win::makeSystem();
   const auto desktop = win::makeDesktop();
-  qm::Platform platform{*runLoop,      *workspace,   *accessibility, *keyboardEvents,
-                        *userActivity, *preferences, *statusBar,     *alerts,
-                        *graphics,     *system,      *desktop};
+  qm::Platform platform{*runLoop,        *workspace,    *accessibility,
+                        *keyboardEvents, *userActivity, *applicationWindows,
+                        *notifications,  *preferences,  *statusBar,
+                        *alerts,         *graphics,     *system,
+                        *desktop};
 
   // Lives for the whole run: the tray icon, the menu and every timer call
   // back into it.

@@ -35,6 +35,7 @@ std::unique_ptr<Workspace> makeWorkspace();
 std::unique_ptr<Accessibility> makeAccessibility(Workspace& workspace);
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
 std::unique_ptr<UserActivity> makeUserActivity();
+std::unique_ptr<ApplicationWindows> makeApplicationWindows();
 std::unique_ptr<Preferences> makePreferences(const std::wstring& registryKey);
 // What the tray window hears of the user's session, for the core: locked or
 // unlocked (a disconnect counts as a lock), and the session ending (log-off,
@@ -44,6 +45,8 @@ struct SessionEvents {
   std::function<void()> ending;
 };
 std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop, SessionEvents sessionEvents = {});
+// Balloons from the icon of the status bar's newest status item.
+std::unique_ptr<Notifications> makeNotifications(StatusBar& statusBar);
 std::unique_ptr<Alerts> makeAlerts(WinRunLoop& runLoop);
 std::unique_ptr<Graphics> makeGraphics();
 std::unique_ptr<System> makeSystem();

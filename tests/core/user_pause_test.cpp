@@ -86,8 +86,9 @@ class UserPauseTest : public CoreTest {
     world.setIntegerPreference(std::string(kIntervalDefaultsKey), 10);
     Platform& sim = process->platform();
     platform = std::make_unique<Platform>(
-        Platform{sim.runLoop, sim.workspace, sim.accessibility, keyboard, user, sim.preferences,
-                 sim.statusBar, sim.alerts, sim.graphics, sim.system, sim.desktop});
+        Platform{sim.runLoop, sim.workspace, sim.accessibility, keyboard, user,
+                 sim.applicationWindows, sim.notifications, sim.preferences, sim.statusBar,
+                 sim.alerts, sim.graphics, sim.system, sim.desktop});
     delegate = std::make_unique<AppDelegate>(*platform);
     launch();
   }

@@ -69,6 +69,8 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<Accessibility> accessibility = makeAccessibility();
     std::unique_ptr<KeyboardEvents> keyboardEvents = makeKeyboardEvents();
     std::unique_ptr<UserActivity> userActivity = makeUserActivity();
+    std::unique_ptr<ApplicationWindows> applicationWindows = makeApplicationWindows();
+    std::unique_ptr<Notifications> notifications = makeNotifications();
     std::unique_ptr<Preferences> preferences;
     std::unique_ptr<StatusBar> statusBar = makeStatusBar();
     std::unique_ptr<Alerts> alerts = makeAlerts();
@@ -76,9 +78,11 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<System> system = makeSystem();
     Desktop desktop;
     Platform platform() {
-      return Platform{*runLoop,      *workspace,   *accessibility, *keyboardEvents,
-                      *userActivity, *preferences, *statusBar,     *alerts,
-                      *graphics,     *system,      desktop};
+      return Platform{*runLoop,        *workspace,    *accessibility,
+                      *keyboardEvents, *userActivity, *applicationWindows,
+                      *notifications,  *preferences,  *statusBar,
+                      *alerts,         *graphics,     *system,
+                      desktop};
     }
   };
 

@@ -89,15 +89,19 @@ class TrayMenuTest : public ::testing::Test {
   std::unique_ptr<Accessibility> accessibility = makeAccessibility(*workspace);
   std::unique_ptr<KeyboardEvents> keyboardEvents = makeKeyboardEvents();
   std::unique_ptr<UserActivity> userActivity = makeUserActivity();
+  std::unique_ptr<ApplicationWindows> applicationWindows = makeApplicationWindows();
   std::unique_ptr<Preferences> preferences = makePreferences(kTestPreferencesKey);
   RecordingStatusBar statusBar{*loop};
+  std::unique_ptr<Notifications> notifications = makeNotifications(statusBar);
   std::unique_ptr<Alerts> alerts = makeAlerts(*loop);
   std::unique_ptr<Graphics> graphics = makeGraphics();
   std::unique_ptr<System> system = makeSystem();
   std::unique_ptr<Desktop> desktop = makeDesktop();
-  Platform platform{*loop,         *workspace,   *accessibility, *keyboardEvents,
-                    *userActivity, *preferences, statusBar,      *alerts,
-                    *graphics,     *system,      *desktop};
+  Platform platform{*loop,           *workspace,    *accessibility,
+                    *keyboardEvents, *userActivity, *applicationWindows,
+                    *notifications,  *preferences,  statusBar,
+                    *alerts,         *graphics,     *system,
+                    *desktop};
 };
 
 TEST_F(TrayMenuTest, TheCoreMenuReadsBackWithWindowsWordsAndItsItemsAnswerWmCommand) {
@@ -279,14 +283,18 @@ TEST(TrayIconTest, TheIconIsTheWaveAndLettersInTheTaskbarsOrTheHighContrastTextC
   auto accessibility = makeAccessibility(*workspace);
   auto keyboardEvents = makeKeyboardEvents();
   auto userActivity = makeUserActivity();
+  auto applicationWindows = makeApplicationWindows();
   auto preferences = makePreferences(kTestPreferencesKey);
   auto statusBar = makeStatusBar(*loop);
+  auto notifications = makeNotifications(*statusBar);
   auto alerts = makeAlerts(*loop);
   auto system = makeSystem();
   auto desktop = makeDesktop();
-  Platform platform{*loop,         *workspace,   *accessibility, *keyboardEvents,
-                    *userActivity, *preferences, *statusBar,     *alerts,
-                    *graphics,     *system,      *desktop};
+  Platform platform{*loop,           *workspace,    *accessibility,
+                    *keyboardEvents, *userActivity, *applicationWindows,
+                    *notifications,  *preferences,  *statusBar,
+                    *alerts,         *graphics,     *system,
+                    *desktop};
   AppDelegate app(platform);
   const ImageRef image = app.menuBarIconImage();
   ASSERT_TRUE(image);
