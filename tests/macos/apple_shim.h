@@ -150,6 +150,9 @@ typedef const struct __CFBoolean* CFBooleanRef;
 typedef const struct __CFData* CFDataRef;
 typedef const struct __CFArray* CFArrayRef;
 typedef const struct __CFDictionary* CFDictionaryRef;
+typedef struct __CFRunLoop* CFRunLoopRef;
+typedef struct __CFRunLoopSource* CFRunLoopSourceRef;
+typedef CFStringRef CFRunLoopMode;
 
 extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFBooleanRef kCFBooleanTrue;
@@ -157,7 +160,14 @@ extern const CFBooleanRef kCFBooleanFalse;
 
 void CFRelease(CFTypeRef cf);
 CFTypeID CFGetTypeID(CFTypeRef cf);
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
 const UInt8* CFDataGetBytePtr(CFDataRef theData);
+
+// CFRunLoop.h
+extern const CFRunLoopMode kCFRunLoopCommonModes;
+CFRunLoopRef CFRunLoopGetMain(void);
+void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
+void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode);
 
 #define CFSTR(cStr) ((CFStringRef)__builtin___CFStringMakeConstantString("" cStr ""))
 
@@ -249,12 +259,31 @@ CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 
 // ---------------------------------------------------------------------------
 // ApplicationServices: HIServices (AXError.h, AXUIElement.h,
-// AXAttributeConstants.h); CF_BRIDGED_TYPE(id) written out.
+// AXAttributeConstants.h, AXRoleConstants.h, AXNotificationConstants.h);
+// CF_BRIDGED_TYPE(id) written out.
 
 typedef enum AXError : int32_t AXError;
-enum AXError : int32_t { kAXErrorSuccess = 0 };
+enum AXError : int32_t {
+  kAXErrorSuccess = 0,
+  kAXErrorFailure = -25200,
+  kAXErrorIllegalArgument = -25201,
+  kAXErrorInvalidUIElement = -25202,
+  kAXErrorInvalidUIElementObserver = -25203,
+  kAXErrorCannotComplete = -25204,
+  kAXErrorAttributeUnsupported = -25205,
+  kAXErrorActionUnsupported = -25206,
+  kAXErrorNotificationUnsupported = -25207,
+  kAXErrorNotImplemented = -25208,
+  kAXErrorNotificationAlreadyRegistered = -25209,
+  kAXErrorNotificationNotRegistered = -25210,
+  kAXErrorAPIDisabled = -25211,
+  kAXErrorNoValue = -25212
+};
 
 typedef const struct __attribute__((objc_bridge(id))) __AXUIElement* AXUIElementRef;
+typedef struct __attribute__((objc_bridge(id))) __AXObserver* AXObserverRef;
+typedef void (*AXObserverCallback)(AXObserverRef observer, AXUIElementRef element,
+                                   CFStringRef notification, void* refcon);
 
 extern Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options);
 extern CFStringRef kAXTrustedCheckOptionPrompt;
@@ -263,8 +292,33 @@ extern AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef
                                              CFTypeRef* value);
 extern AXUIElementRef AXUIElementCreateSystemWide(void);
 extern AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
+extern AXUIElementRef AXUIElementCreateApplication(pid_t pid);
+extern AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
+
+extern AXError AXObserverCreate(pid_t application, AXObserverCallback callback,
+                                AXObserverRef* outObserver);
+extern AXError AXObserverAddNotification(AXObserverRef observer, AXUIElementRef element,
+                                         CFStringRef notification, void* refcon);
+extern AXError AXObserverRemoveNotification(AXObserverRef observer, AXUIElementRef element,
+                                            CFStringRef notification);
+extern CFRunLoopSourceRef AXObserverGetRunLoopSource(AXObserverRef observer);
 
 #define kAXFocusedApplicationAttribute CFSTR("AXFocusedApplication")
+#define kAXRoleAttribute CFSTR("AXRole")
+#define kAXTitleAttribute CFSTR("AXTitle")
+#define kAXChildrenAttribute CFSTR("AXChildren")
+#define kAXWindowsAttribute CFSTR("AXWindows")
+#define kAXMainWindowAttribute CFSTR("AXMainWindow")
+#define kAXFocusedWindowAttribute CFSTR("AXFocusedWindow")
+#define kAXModalAttribute CFSTR("AXModal")
+
+// AXRoleConstants.h
+#define kAXSheetRole CFSTR("AXSheet")
+
+// AXNotificationConstants.h
+#define kAXMainWindowChangedNotification CFSTR("AXMainWindowChanged")
+#define kAXFocusedWindowChangedNotification CFSTR("AXFocusedWindowChanged")
+#define kAXTitleChangedNotification CFSTR("AXTitleChanged")
 
 // ---------------------------------------------------------------------------
 // Carbon: CoreServices (UnicodeUtilities.h) and HIToolbox
