@@ -24,6 +24,8 @@
 #define __MAC_OS_X_VERSION_MIN_REQUIRED 150500
 #endif
 #define __MAC_10_9 1090
+#define __MAC_10_14 101400
+#define __MAC_11_0 110000
 #define __MAC_14_0 140000
 #define __MAC_15_5 150500
 #define __MAC_26_0 260000
@@ -37,6 +39,16 @@
 #define QM_API_AVAILABLE_MACOS_10_9
 #else
 #define QM_API_AVAILABLE_MACOS_10_9 QM_INTRODUCED_AFTER_DEPLOYMENT("10.9")
+#endif
+#if __MAC_OS_X_VERSION_MIN_REQUIRED >= __MAC_10_14
+#define QM_API_AVAILABLE_MACOS_10_14
+#else
+#define QM_API_AVAILABLE_MACOS_10_14 QM_INTRODUCED_AFTER_DEPLOYMENT("10.14")
+#endif
+#if __MAC_OS_X_VERSION_MIN_REQUIRED >= __MAC_11_0
+#define QM_API_AVAILABLE_MACOS_11_0
+#else
+#define QM_API_AVAILABLE_MACOS_11_0 QM_INTRODUCED_AFTER_DEPLOYMENT("11.0")
 #endif
 #if __MAC_OS_X_VERSION_MIN_REQUIRED >= __MAC_14_0
 #define QM_API_AVAILABLE_MACOS_14_0
@@ -367,3 +379,75 @@ extern UInt8 LMGetKbdType(void);
 NS_INLINE id CFBridgingRelease(CFTypeRef CF_CONSUMED X) {
   return (__bridge_transfer id)X;
 }
+
+// ---------------------------------------------------------------------------
+// UserNotifications (UNUserNotificationCenter.h, UNNotificationContent.h,
+// UNNotificationRequest.h, UNNotification.h). Its calls take blocks, which
+// the check turns on only for the files that use them (typecheck_macos.sh);
+// everywhere else these declarations are left out.
+
+#if defined(__BLOCKS__)
+
+typedef NS_OPTIONS(NSUInteger, UNAuthorizationOptions) {
+  UNAuthorizationOptionBadge = (1 << 0),
+  UNAuthorizationOptionSound = (1 << 1),
+  UNAuthorizationOptionAlert = (1 << 2),
+} QM_API_AVAILABLE_MACOS_10_14;
+
+typedef NS_OPTIONS(NSUInteger, UNNotificationPresentationOptions) {
+  UNNotificationPresentationOptionBadge = (1 << 0),
+  UNNotificationPresentationOptionSound = (1 << 1),
+  UNNotificationPresentationOptionList QM_API_AVAILABLE_MACOS_11_0 = (1 << 3),
+  UNNotificationPresentationOptionBanner QM_API_AVAILABLE_MACOS_11_0 = (1 << 4),
+} QM_API_AVAILABLE_MACOS_10_14;
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNNotificationContent : NSObject <NSCopying, NSMutableCopying, NSSecureCoding>
+@property(readonly, copy) NSString* title;
+@property(readonly, copy) NSString* body;
+@end
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNMutableNotificationContent : UNNotificationContent
+@property(copy) NSString* title;
+@property(copy) NSString* body;
+@end
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNNotificationTrigger : NSObject <NSCopying, NSSecureCoding>
+@end
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNNotificationRequest : NSObject <NSCopying, NSSecureCoding>
++ (instancetype)requestWithIdentifier:(NSString*)identifier
+                              content:(UNNotificationContent*)content
+                              trigger:(UNNotificationTrigger*)trigger;
+@end
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNNotification : NSObject <NSCopying, NSSecureCoding>
+@property(readonly, copy) UNNotificationRequest* request;
+@end
+
+@class UNUserNotificationCenter;
+
+QM_API_AVAILABLE_MACOS_10_14
+@protocol UNUserNotificationCenterDelegate <NSObject>
+@optional
+- (void)userNotificationCenter:(UNUserNotificationCenter*)center
+       willPresentNotification:(UNNotification*)notification
+         withCompletionHandler:
+             (void (^)(UNNotificationPresentationOptions options))completionHandler;
+@end
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNUserNotificationCenter : NSObject
+@property(weak) id<UNUserNotificationCenterDelegate> delegate;
++ (UNUserNotificationCenter*)currentNotificationCenter;
+- (void)requestAuthorizationWithOptions:(UNAuthorizationOptions)options
+                      completionHandler:(void (^)(BOOL granted, NSError* error))completionHandler;
+- (void)addNotificationRequest:(UNNotificationRequest*)request
+         withCompletionHandler:(void (^)(NSError* error))completionHandler;
+@end
+
+#endif  // __BLOCKS__
