@@ -8,9 +8,10 @@ const std::string_view kHelp =
 Runs Quillmark's application core on a simulated macOS desktop with a virtual
 clock and prints, one event a line with its virtual time, what the user sees
 and what the system does: status lines and tooltip as they change, log lines,
-key events, focus changes, alerts, launchctl runs, quit. Without SCENARIO it
-plays a built-in session, a compressed day with Live; "-" reads the scenario
-from standard input.
+key events, focus changes, alerts, launchctl runs, Live's window title and
+dialogs, system notifications, quit. Without SCENARIO it plays a built-in
+session, a compressed day with Live; "-" reads the scenario from standard
+input.
 
 Options:
   --home DIR       the simulated user's home: the log lands in
@@ -33,10 +34,10 @@ take.
 
 The world at the start, 2025-03-02 09:00:00 local time: Finder
 (com.apple.finder) running and frontmost; Live (com.ableton.live) not
-running; Accessibility not granted; no preferences; launchctl present; an
-empty Library/Logs; the application at ~/Applications/Quillmark.app with the
-watcher beside its executable. An alert takes its second button at once
-unless told otherwise. The short time style is "HH:mm".
+running, with no set; Accessibility not granted; no preferences; launchctl
+present; an empty Library/Logs; the application at
+~/Applications/Quillmark.app with the watcher beside its executable. An
+alert takes its second button at once unless told otherwise. The short time style is "HH:mm".
 
 Scenario: one command a line, # starts a comment, blank lines are ignored.
 Words are separated by blanks or tabs; texts stand in double quotes with
@@ -110,6 +111,28 @@ The world:
                             Quillmark is told
   note "TEXT"               a line in the timeline
 
+Live's set. Until a line gives Live a set, its window's title tells nothing.
+  live set "NAME"           Live shows the set NAME, saved: its title reads
+                            "NAME [NAME] - Ableton Live 12 Suite", with * right
+                            after NAME while it has unsaved changes; Cmd+S
+                            saves it
+  live set untitled         a set never saved: "Untitled* - Ableton Live 12
+                            Suite"; Cmd+S opens Live's Save dialog (a modal
+                            dialog) instead of saving
+  live edits                the set gains unsaved changes
+  live save-takes D         from now on each save takes D seconds before the
+                            mark goes (default 0)
+  live deaf on|off          the keys arrive but Live saves nothing, as when a
+                            plug-in window holds the keyboard
+  live dialog open|close    Live opens or closes a modal dialog of its own;
+                            while one is open, Cmd+S does nothing
+  live names-set "NAME"     the user answers the Save dialog: the set is
+                            saved as NAME and the dialog closes
+  live title-mark on|off    whether the title shows the mark at all
+                            (default on)
+  live title "TEXT"         the title is exactly TEXT until the next live set
+                            or live title line; saves do not change it
+
 What the user does:
   user types [for D]        one key press and release now into the frontmost
                             application, or one every 0.2 s for D seconds
@@ -164,6 +187,15 @@ the actual value, so `expect FIELD "?"` is a way to see a value.
                             no other modifier held
   expect stray-keys N       keys the user typed that reached Live
   expect live hidden|shown  whether Live is hidden
+  expect live-saves N       saves Live itself made (a set saved by Cmd+S or
+                            named in the Save dialog), as against expect
+                            saves, which counts Cmd+S sequences delivered
+  expect live-dialog open|closed
+                            whether Live shows a modal dialog
+  expect notification "TITLE"|none
+                            the last system notification's title; none while
+                            none was posted
+  expect notifications N    system notifications posted so far
   expect front ID|none      the frontmost application
   expect running yes|no     whether a Quillmark process runs
   expect alerts N           alerts shown so far

@@ -451,6 +451,10 @@ constexpr std::pair<const char*, Check> kChecks[] = {
     {"opened-count", Check::openedCount},
     {"stray-keys", Check::strayKeys},
     {"live", Check::live},
+    {"live-saves", Check::liveSaves},
+    {"live-dialog", Check::liveDialog},
+    {"notification", Check::notification},
+    {"notifications", Check::notifications},
 };
 
 void readExpectation(Reader& in, Command& command) {
@@ -502,7 +506,19 @@ void readExpectation(Reader& in, Command& command) {
     case Check::launchctl:
     case Check::openedCount:
     case Check::strayKeys:
+    case Check::liveSaves:
+    case Check::notifications:
       command.count = in.count("the expected number");
+      break;
+    case Check::liveDialog:
+      command.flag = in.choice("Live's dialog", {"open", "closed"}) == 0;
+      break;
+    case Check::notification:
+      if (const Token* next = in.peek(); next && !next->quoted && next->text == "none") {
+        in.take("none");
+      } else {
+        command.words.push_back(in.text("the notification's title or none"));
+      }
       break;
     case Check::live:
       command.flag = in.choice("Live's state", {"hidden", "shown"}) == 0;
@@ -530,6 +546,74 @@ void readExpectation(Reader& in, Command& command) {
   }
 }
 
+// A set's name: a text that Live's title can show.
+std::string setName(Reader& in, const char* what) {
+  std::string name = in.text(what);
+  if (name.empty()) {
+    fail(std::string(what) + " must not be empty");
+  }
+  return name;
+}
+
+void readLive(Reader& in, Command& command) {
+  const std::size_t action =
+      in.choice("live's action", {"start", "quit", "hide", "set", "edits", "save-takes", "deaf",
+                                  "dialog", "names-set", "title-mark", "title"});
+  switch (action) {
+    case 0:
+      command.op = Op::liveStart;
+      if (!in.atEnd()) {
+        in.choice("the word after live start", {"hidden"});
+        command.flag = true;
+      }
+      break;
+    case 1:
+      command.op = Op::liveQuit;
+      break;
+    case 2:
+      command.op = Op::liveHide;
+      break;
+    case 3:
+      command.op = Op::liveSet;
+      // A bare untitled is the set never saved; "untitled" in quotes is a name.
+      if (const Token* next = in.peek(); next && !next->quoted && next->text == "untitled") {
+        in.take("untitled");
+      } else if (next && !next->quoted) {
+        fail("the set must be a name in double quotes or untitled, not " + bare(next->text));
+      } else {
+        command.words.push_back(setName(in, "the set's name"));
+      }
+      break;
+    case 4:
+      command.op = Op::liveEdits;
+      break;
+    case 5:
+      command.op = Op::liveSaveTakes;
+      command.seconds = in.seconds("how long a save takes");
+      break;
+    case 6:
+      command.op = Op::liveDeaf;
+      command.flag = in.choice("live deaf's value", {"on", "off"}) == 0;
+      break;
+    case 7:
+      command.op = Op::liveDialog;
+      command.flag = in.choice("live dialog's change", {"open", "close"}) == 0;
+      break;
+    case 8:
+      command.op = Op::liveNamesSet;
+      command.words.push_back(setName(in, "the name the set is saved as"));
+      break;
+    case 9:
+      command.op = Op::liveTitleMark;
+      command.flag = in.choice("live title-mark's value", {"on", "off"}) == 0;
+      break;
+    default:
+      command.op = Op::liveTitle;
+      command.words.push_back(in.text("the title"));
+      break;
+  }
+}
+
 void readCommand(Reader& in, Command& command) {
   const Token& word = in.take("a command");
   const std::string& w = word.text;
@@ -542,16 +626,7 @@ void readCommand(Reader& in, Command& command) {
   } else if (w == "launch") {
     command.op = Op::launch;
   } else if (w == "live") {
-    const std::size_t action = in.choice("live's action", {"start", "quit", "hide"});
-    if (action == 0) {
-      command.op = Op::liveStart;
-      if (!in.atEnd()) {
-        in.choice("the word after live start", {"hidden"});
-        command.flag = true;
-      }
-    } else {
-      command.op = action == 1 ? Op::liveQuit : Op::liveHide;
-    }
+    readLive(in, command);
   } else if (w == "user") {
     const std::size_t action = in.choice("the user's action", {"types", "holds", "releases"});
     if (action == 0) {

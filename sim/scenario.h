@@ -4,7 +4,7 @@
 //
 // A new command takes an Op here, its reading in readCommand()
 // (scenario.cpp), its effect in Session::execute() (session_commands.cpp)
-// and a line in the tool's --help (main.cpp); the keyword also goes into
+// and a line in the tool's --help (help.cpp); the keyword also goes into
 // tests/fuzz/scenario.dict.
 #pragma once
 
@@ -29,6 +29,14 @@ enum class Op {
   liveStart,          // live start [hidden]           flag: hidden
   liveQuit,           // live quit
   liveHide,           // live hide
+  liveSet,            // live set "NAME"|untitled      words: {} for untitled, else {NAME}
+  liveEdits,          // live edits
+  liveSaveTakes,      // live save-takes D             seconds: D
+  liveDeaf,           // live deaf on|off              flag: on
+  liveDialog,         // live dialog open|close        flag: open
+  liveNamesSet,       // live names-set "NAME"         words[0]: NAME
+  liveTitleMark,      // live title-mark on|off        flag: on
+  liveTitle,          // live title "TEXT"             words[0]: TEXT
   appStart,           // app start ID                  words[0]: ID
   appQuit,            // app quit ID
   front,              // front ID|none                 words: {} for none
@@ -65,25 +73,29 @@ enum class Check {
   autosave,
   toggle,
   tooltip,
-  countdown,    // words[0]: the text
-  checked,      // words: {} for none, else {TITLE}
-  visible,      // words[0]: TITLE
-  hidden,       // words[0]: TITLE
-  log,          // words[0]: MESSAGE
-  logCount,     // words[0]: MESSAGE, count: N
-  noLog,        // words[0]: MESSAGE
-  saves,        // count
-  front,        // words: {} for none, else {ID}
-  running,      // flag
-  alerts,       // count
-  prompts,      // count
-  launchctl,    // count
-  pref,         // words[0]: KEY, value (Absent for absent)
-  file,         // words[0]: path under home, flag: present
-  opened,       // words[0]: URL
-  openedCount,  // count
-  strayKeys,    // count
-  live,         // flag: hidden
+  countdown,      // words[0]: the text
+  checked,        // words: {} for none, else {TITLE}
+  visible,        // words[0]: TITLE
+  hidden,         // words[0]: TITLE
+  log,            // words[0]: MESSAGE
+  logCount,       // words[0]: MESSAGE, count: N
+  noLog,          // words[0]: MESSAGE
+  saves,          // count
+  front,          // words: {} for none, else {ID}
+  running,        // flag
+  alerts,         // count
+  prompts,        // count
+  launchctl,      // count
+  pref,           // words[0]: KEY, value (Absent for absent)
+  file,           // words[0]: path under home, flag: present
+  opened,         // words[0]: URL
+  openedCount,    // count
+  strayKeys,      // count
+  live,           // flag: hidden
+  liveSaves,      // count
+  liveDialog,     // flag: open
+  notification,   // words: {} for none, else {TITLE}
+  notifications,  // count
 };
 
 // A preference value as a scenario writes it; Absent only in expectations.

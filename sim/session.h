@@ -72,6 +72,8 @@ class Session {
                        bool hidden);
   void quitApplications(const scenario::Command& command, const std::string& bundleIdentifier);
   void front(const scenario::Command& command);
+  // The set open in Live, its title, its dialogs and how it takes Cmd+S.
+  void changeLive(const scenario::Command& command);
   void setPreference(const scenario::Command& command);
   void click(const scenario::Command& command);
   // Puts the bundle with the watcher at location 0 (Applications), 1 (a

@@ -60,6 +60,18 @@ void Session::execute(const Command& command) {
       world_.hideApplication(pids.front());
       break;
     }
+    case Op::liveSet:
+    case Op::liveEdits:
+    case Op::liveSaveTakes:
+    case Op::liveDeaf:
+    case Op::liveDialog:
+    case Op::liveNamesSet:
+    case Op::liveTitleMark:
+    case Op::liveTitle:
+      // The line first, then the title it changes.
+      timeline_.command(world_.now(), command);
+      changeLive(command);
+      break;
     case Op::userTypes:
       if (command.flag) {
         world_.userTypesFor(command.seconds);
@@ -192,6 +204,42 @@ void Session::execute(const Command& command) {
       expect(command);
       break;
     case Op::run:
+      break;
+  }
+}
+
+void Session::changeLive(const Command& command) {
+  const std::string& text = command.words.empty() ? std::string() : command.words[0];
+  switch (command.op) {
+    case Op::liveSet:
+      if (command.words.empty()) {
+        world_.setLiveSetUntitled();
+      } else {
+        world_.setLiveSet(text);
+      }
+      break;
+    case Op::liveEdits:
+      world_.liveEdits();
+      break;
+    case Op::liveSaveTakes:
+      world_.setLiveSaveDuration(command.seconds);
+      break;
+    case Op::liveDeaf:
+      world_.setLiveDeaf(command.flag);
+      break;
+    case Op::liveDialog:
+      world_.setLiveDialogOpen(command.flag);
+      break;
+    case Op::liveNamesSet:
+      world_.liveNamesSet(text);
+      break;
+    case Op::liveTitleMark:
+      world_.setLiveTitleMark(command.flag);
+      break;
+    case Op::liveTitle:
+      world_.setLiveTitle(text);
+      break;
+    default:
       break;
   }
 }

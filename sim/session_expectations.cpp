@@ -212,6 +212,22 @@ void Session::expect(const Command& command) {
       actual = pids.empty() ? "not running" : world_.isHidden(pids.front()) ? "hidden" : "shown";
       break;
     }
+    case Check::liveSaves:
+      countOf(world_.liveSaves());
+      break;
+    case Check::liveDialog:
+      expected = command.flag ? "open" : "closed";
+      actual = world_.liveDialogOpen() ? "open" : "closed";
+      break;
+    case Check::notification: {
+      expected = command.words.empty() ? "none" : quote(word);
+      const std::vector<sim::NotificationRecord>& posted = world_.notifications();
+      actual = posted.empty() ? "none" : quote(posted.back().title);
+      break;
+    }
+    case Check::notifications:
+      countOf(static_cast<std::int64_t>(world_.notifications().size()));
+      break;
   }
   if (expected != actual) {
     fail(command, what, expected, actual);

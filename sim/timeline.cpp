@@ -99,7 +99,8 @@ void Timeline::command(Date time, const scenario::Command& command, const std::s
   const bool user =
       command.op == scenario::Op::click || command.op == scenario::Op::quitKey ||
       command.op == scenario::Op::userTypes || command.op == scenario::Op::userHolds ||
-      command.op == scenario::Op::userReleases || command.op == scenario::Op::liveHide;
+      command.op == scenario::Op::userReleases || command.op == scenario::Op::liveHide ||
+      command.op == scenario::Op::liveEdits || command.op == scenario::Op::liveNamesSet;
   emit(time, user ? "user" : "world",
        result.empty() ? command.text : command.text + "  → " + result);
 }
@@ -236,6 +237,9 @@ void Timeline::onEvent(const sim::Event& event) {
       emit(event.time, "live", title ? "title " + scenario::quote(*title) : "no title");
       break;
     }
+    case Kind::liveDialogChanged:
+      emit(event.time, "live", world.liveDialogOpen() ? "dialog opens" : "dialog closes");
+      break;
     case Kind::afterDispatch:
       diffMenu(event.time);
       break;

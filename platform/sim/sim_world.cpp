@@ -325,6 +325,8 @@ void World::quitApplication(int pid) {
       frontmost_.reset();
     }
     if (app->bundleIdentifier == kLiveBundleIdentifier) {
+      // Its dialogs go with it; the set stays for the next start.
+      setLiveDialogOpen(false);
       announceLiveTitle();
     }
   }
@@ -761,11 +763,15 @@ void World::setLiveSaveDuration(double seconds) {
 }
 
 void World::setLiveDialogOpen(bool open) {
+  if (liveDialogOpen_ == open) {
+    return;
+  }
   liveDialogOpen_ = open;
+  notify(Event::Kind::liveDialogChanged, 0, 0);
 }
 
 void World::liveNamesSet(const std::string& name) {
-  liveDialogOpen_ = false;
+  setLiveDialogOpen(false);
   liveSetKind_ = LiveSetKind::named;
   liveSetName_ = name;
   liveUnsaved_ = false;
@@ -813,7 +819,7 @@ void World::liveReceivesKey(int pid, std::uint16_t keyCode, bool keyDown, std::u
     return;
   }
   if (liveSetKind_ == LiveSetKind::untitled) {
-    liveDialogOpen_ = true;
+    setLiveDialogOpen(true);
     return;
   }
   if (!liveUnsaved_) {

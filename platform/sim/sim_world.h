@@ -123,6 +123,7 @@ struct Event {
     terminated,           // terminations()
     notificationPosted,   // notifications()
     liveTitleChanged,     // liveTitle() is new (no record)
+    liveDialogChanged,    // liveDialogOpen() is new (no record)
     afterDispatch,        // a main-thread call (timer, perform, action, click, run) returned
   };
   Kind kind;

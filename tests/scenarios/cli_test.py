@@ -175,7 +175,8 @@ class Arguments(unittest.TestCase):
                        "autosave.interval.minutes", "accessibility.prompt.shown",
                        'expect FIELD "?"', "library available|unavailable", "1 MiB",
                        "at most 4096", "31 days", "before the answer\ntakes effect",
-                       "Открыть настройки"]:
+                       "Открыть настройки", 'live set "NAME"', "live save-takes D",
+                       'expect notification "TITLE"|none', "expect live-saves N"]:
             self.assertIn(needle, text)
 
 
@@ -349,6 +350,23 @@ class Timeline(unittest.TestCase):
         self.assertEqual(time_of(text, "alert      answered [Открыть настройки]"), "09:00:03.000")
         self.assertIn("url        x-apple.systempreferences:com.apple.preference.security?"
                       "Privacy_Accessibility", text)
+
+    def test_lives_title_and_dialog_show_in_the_order_of_the_lines(self):
+        scenario = ('live start\nlive set "Song"\nat 1 live edits\nat 2 live dialog open\n'
+                    'live dialog open\nat 3 live dialog close\n')
+        result = sim("-", scenario=scenario)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        lines = [line for line in result.stdout.splitlines() if "live" in line][2:]
+        self.assertEqual(lines, [
+            '              live       title "Song [Song] - Ableton Live 12 Suite"',
+            "09:00:01.000  user       live edits",
+            '              live       title "Song* [Song] - Ableton Live 12 Suite"',
+            "09:00:02.000  world      live dialog open",
+            "              live       dialog opens",
+            "              world      live dialog open",
+            "09:00:03.000  world      live dialog close",
+            "              live       dialog closes",
+        ])
 
     def test_a_session_over_several_days_shows_the_date(self):
         result = sim("-", scenario="live start\nlaunch\nat 1d live quit\nafter 10 expect running no\n")

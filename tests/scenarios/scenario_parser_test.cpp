@@ -158,6 +158,32 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   EXPECT_EQ(c.count, 2);
 }
 
+TEST(ScenarioCommands, LivesSetTakesANameOrUntitledAndItsFaults) {
+  Command c = only("live set \"Beat [v2]\"");
+  EXPECT_EQ(c.op, Op::liveSet);
+  EXPECT_EQ(c.words, std::vector<std::string>{"Beat [v2]"});
+  // Bare, the set never saved; quoted, a set of that name.
+  EXPECT_TRUE(only("live set untitled").words.empty());
+  EXPECT_EQ(only("live set \"untitled\"").words, std::vector<std::string>{"untitled"});
+  EXPECT_EQ(only("live edits").op, Op::liveEdits);
+  c = only("live save-takes 1.5m");
+  EXPECT_EQ(c.op, Op::liveSaveTakes);
+  EXPECT_EQ(c.seconds, 90);
+  EXPECT_TRUE(only("live deaf on").flag);
+  EXPECT_FALSE(only("live dialog close").flag);
+  EXPECT_EQ(only("live names-set \"Jam\"").words[0], "Jam");
+  EXPECT_FALSE(only("live title-mark off").flag);
+  c = only("live title \"\"");
+  EXPECT_EQ(c.op, Op::liveTitle);
+  EXPECT_EQ(c.words, std::vector<std::string>{""});
+
+  EXPECT_EQ(only("expect live-saves 2").check, Check::liveSaves);
+  EXPECT_FALSE(only("expect live-dialog closed").flag);
+  EXPECT_TRUE(only("expect notification none").words.empty());
+  EXPECT_EQ(only("expect notification \"none\"").words, std::vector<std::string>{"none"});
+  EXPECT_EQ(only("expect notifications 1").count, 1);
+}
+
 TEST(ScenarioCommands, PreferenceValuesKeepTheirTypes) {
   Command c = only("pref set autosave.interval.seconds int -45");
   EXPECT_EQ(c.op, Op::prefSet);
@@ -273,6 +299,14 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"launch now\n", 1, "unexpected \"now\" at the end of the line"},
       {"expect status \"a\" \"b\"\n", 1, "unexpected \"b\" at the end of the line"},
       {"\"launch\"\n", 1, "must begin with a command"},
+      {"live set Song\n", 1, "the set must be a name in double quotes or untitled, not Song"},
+      {"live set \"\"\n", 1, "the set's name must not be empty"},
+      {"live names-set\n", 1, "missing the name the set is saved as"},
+      {"live save-takes -4\n", 1, "how long a save takes must be"},
+      {"live dialog shut\n", 1, "live dialog's change must be open or close, not \"shut\""},
+      {"live sleep\n", 1, "live's action must be start, quit, hide, set, edits"},
+      {"expect live-dialog close\n", 1, "must be open or closed"},
+      {"expect notification Saved\n", 1, "the notification's title or none must be a text"},
   };
   for (const Case& c : cases) {
     const ParseError error = rejected(c.text);
