@@ -57,23 +57,6 @@ id applicationElement(int pid) {
   return application;
 }
 
-// The main window; when the application is not active it may have none, and
-// then the focused window or the first of its windows stands in.
-id mainWindowOf(id application) {
-  if (id window = copyElement(application, kAXMainWindowAttribute)) {
-    return window;
-  }
-  if (id window = copyElement(application, kAXFocusedWindowAttribute)) {
-    return window;
-  }
-  for (id window in copyElements(application, kAXWindowsAttribute)) {
-    if (isElement(window)) {
-      return window;
-    }
-  }
-  return nil;
-}
-
 std::optional<std::string> titleOf(id window) {
   id title = copyAttribute(window, kAXTitleAttribute);
   if (![title isKindOfClass:[NSString class]]) {
@@ -88,13 +71,18 @@ bool isSheet(id element) {
          [role isEqualToString:(__bridge NSString*)kAXSheetRole];
 }
 
+// A modal window or a sheet.
+bool isDialog(id window) {
+  id modal = copyAttribute(window, kAXModalAttribute);
+  return ([modal isKindOfClass:[NSNumber class]] && [modal boolValue]) || isSheet(window);
+}
+
 bool showsModal(id application) {
   for (id window in copyElements(application, kAXWindowsAttribute)) {
     if (!isElement(window)) {
       continue;
     }
-    id modal = copyAttribute(window, kAXModalAttribute);
-    if (([modal isKindOfClass:[NSNumber class]] && [modal boolValue]) || isSheet(window)) {
+    if (isDialog(window)) {
       return true;
     }
     // A sheet hangs off its window as a child.
@@ -105,6 +93,25 @@ bool showsModal(id application) {
     }
   }
   return false;
+}
+
+// The main window. An application that is not active may have none; then
+// its focused window or the first of its windows stands in, unless it is a
+// dialog, whose title is not the document's.
+id mainWindowOf(id application) {
+  if (id window = copyElement(application, kAXMainWindowAttribute)) {
+    return window;
+  }
+  id focused = copyElement(application, kAXFocusedWindowAttribute);
+  if (focused != nil && !isDialog(focused)) {
+    return focused;
+  }
+  for (id window in copyElements(application, kAXWindowsAttribute)) {
+    if (isElement(window) && !isDialog(window)) {
+      return window;
+    }
+  }
+  return nil;
 }
 
 const CFStringRef kApplicationNotifications[] = {kAXTitleChangedNotification,

@@ -6,7 +6,8 @@
 // the type-check parses it. Nothing here touches the application's own
 // defaults domain. Only the focus check activates an application (Finder,
 // then the one that was in front), and only the user-activity check posts
-// keys, to this test process.
+// keys, to this test process. The window checks read the windows of this
+// program started again as a window host, as Quillmark reads Live's.
 
 #import <AppKit/AppKit.h>
 #import <Carbon/Carbon.h>
@@ -14,13 +15,19 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -34,6 +41,8 @@
 #include "icon_drawing.h"
 #include "launch_agent.h"
 #include "macos_platform.h"
+
+extern char** environ;
 
 namespace qm::macos {
 namespace {
@@ -311,7 +320,17 @@ TEST_F(AppKitPortsTest, SaveKeyEventsCarryTheirKeyCodesAndCommandOnly) {
     event->setFlags(kEventFlagMaskCommand);
     // A plain C pointer: CoreGraphics types are not Objective-C objects.
     CGEventRef made = static_cast<CGEventRef>(const_cast<void*>(cgEventOf(*event)));
-    EXPECT_EQ(CGEventGetType(made), stroke.down ? kCGEventKeyDown : kCGEventKeyUp);
+    const CGEventType type = CGEventGetType(made);
+    if (stroke.key == 55) {
+      // Apple documents a modifier key's press and release as one
+      // flags-changed event each; a keyboard event made for one may also
+      // carry the key's own type.
+      EXPECT_TRUE(type == kCGEventFlagsChanged ||
+                  type == (stroke.down ? kCGEventKeyDown : kCGEventKeyUp))
+          << "type " << type;
+    } else {
+      EXPECT_EQ(type, stroke.down ? kCGEventKeyDown : kCGEventKeyUp);
+    }
     EXPECT_EQ(CGEventGetIntegerValueField(made, kCGKeyboardEventKeycode), stroke.key);
     EXPECT_EQ(CGEventGetFlags(made), kEventFlagMaskCommand);
   }
@@ -406,14 +425,38 @@ TEST_F(AppKitPortsTest, FrontmostNowSeesAnActivationWithinTheTurn) {
   }
 }
 
+// Takes this process's own events from its queue for up to `seconds`,
+// until one is a key event of `key` of the given type.
+bool receivedKeyEvent(std::uint16_t key, NSEventType type, double seconds) {
+  NSDate* until = [NSDate dateWithTimeIntervalSinceNow:seconds];
+  while ([until timeIntervalSinceNow] > 0) {
+    NSEvent* event = [NSApp nextEventMatchingMask:NSEventMaskAny
+                                        untilDate:until
+                                           inMode:NSDefaultRunLoopMode
+                                          dequeue:YES];
+    if (event != nil && [event type] == type && [event keyCode] == key) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // Only the devices count: keys posted to a process are neither held nor
-// a press.
+// a press. An untrusted process's posted keys are dropped, which would prove
+// nothing, so the check runs only once the keys are seen to arrive: on a Mac
+// whose Terminal (or whichever runs the tests) has the Accessibility
+// permission.
 TEST_F(AppKitPortsTest, UserActivityReadsTheDevicesAlone) {
   const std::unique_ptr<UserActivity> activity = makeUserActivity();
   const double idle = activity->secondsSinceLastUserInput();
   EXPECT_TRUE(std::isfinite(idle));
   EXPECT_GE(idle, 0.0);
-  EXPECT_FALSE(activity->isUserInputHeld());
+  if (!makeAccessibility()->isProcessTrustedWithOptions(false)) {
+    GTEST_SKIP() << "not trusted for Accessibility, so keys posted to this process are dropped";
+  }
+  if (activity->isUserInputHeld()) {
+    GTEST_SKIP() << "a key or button is held on the devices; run the tests hands off";
+  }
 
   const std::unique_ptr<EventSource> source =
       makeKeyboardEvents()->createEventSource(kEventSourceStateCombinedSessionState);
@@ -422,16 +465,22 @@ TEST_F(AppKitPortsTest, UserActivityReadsTheDevicesAlone) {
     std::unique_ptr<KeyboardEvent> events[] = {source->createKeyboardEvent(55, down),
                                                source->createKeyboardEvent(1, down)};
     ASSERT_TRUE(events[0] && events[1]);
+    // As a save sends them.
+    events[0]->setFlags(kEventFlagMaskCommand);
+    events[1]->setFlags(kEventFlagMaskCommand);
     if (!down) {
       std::swap(events[0], events[1]);
     }
     source->postEventsToPid(events, getpid());
-    usleep(50000);
   };
+  // Command and S are down for this process, as a save holds them for Live.
   post(true);
+  ASSERT_TRUE(receivedKeyEvent(1, NSEventTypeKeyDown, 2.0)) << "the posted S never arrived";
   EXPECT_FALSE(activity->isUserInputHeld());
-  post(false);
   EXPECT_GE(activity->secondsSinceLastUserInput(), idle);
+  post(false);
+  EXPECT_TRUE(receivedKeyEvent(1, NSEventTypeKeyUp, 2.0)) << "the posted S was never let up";
+  EXPECT_FALSE(activity->isUserInputHeld());
 }
 
 TEST_F(AppKitPortsTest, SystemFactsAndVolumes) {
@@ -520,6 +569,313 @@ TEST_F(AppKitPortsTest, HungTaskIsEndedAtItsBound) {
     // The bound, the grace before SIGKILL and a loaded machine's delays.
     EXPECT_LT(took.count(), 5.0);
   }
+}
+
+// ---------------------------------------------------------------------------
+// Another process's windows, read through Accessibility as Quillmark reads
+// Live's. This program, started again with kWindowHostVariable set, runs only
+// the WindowHost test below: it shows a titled window and does what each line
+// of its standard input says, answering "host: done".
+//   title TEXT | sheet | end-sheet | modal | end-modal
+
+constexpr const char* kWindowHostVariable = "QM_TEST_WINDOW_HOST";
+constexpr const char* kWindowHostTest = "AppKitWindowHost.ServesWindows";
+
+NSWindow* makeWindow(NSRect frame, NSString* title) {
+  NSWindow* window =
+      [[NSWindow alloc] initWithContentRect:frame
+                                  styleMask:NSWindowStyleMaskTitled | NSWindowStyleMaskClosable
+                                    backing:NSBackingStoreBuffered
+                                      defer:NO];
+  [window setReleasedWhenClosed:NO];
+  [window setTitle:title];
+  return window;
+}
+
+void serveWindows() {
+  [NSApplication sharedApplication];
+  [NSApp setActivationPolicy:NSApplicationActivationPolicyAccessory];
+  [NSApp finishLaunching];
+  NSWindow* window = makeWindow(NSMakeRect(160, 160, 480, 240), @"Window host");
+  NSWindow* sheet = makeWindow(NSMakeRect(0, 0, 240, 120), @"");
+  NSWindow* panel = makeWindow(NSMakeRect(220, 220, 240, 120), @"Modal panel");
+  [window orderFrontRegardless];
+  NSModalSession modal = nullptr;
+  std::printf("host: ready\n");
+  std::fflush(stdout);
+  std::string input;
+  for (;;) {
+    if (modal != nullptr) {
+      [NSApp runModalSession:modal];
+    }
+    spin(modal != nullptr ? NSModalPanelRunLoopMode : NSDefaultRunLoopMode, 0.02);
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    if (poll(&in, 1, 0) <= 0) {
+      continue;
+    }
+    char buffer[512];
+    const ssize_t got = read(STDIN_FILENO, buffer, sizeof buffer);
+    if (got <= 0) {
+      break;
+    }
+    input.append(buffer, static_cast<std::size_t>(got));
+    for (std::size_t end; (end = input.find('\n')) != std::string::npos;) {
+      const std::string line = input.substr(0, end);
+      input.erase(0, end + 1);
+      if (line.rfind("title ", 0) == 0) {
+        [window setTitle:toNSString(line.substr(6))];
+      } else if (line == "sheet") {
+        [window beginSheet:sheet completionHandler:nil];
+      } else if (line == "end-sheet") {
+        [window endSheet:sheet];
+      } else if (line == "modal" && modal == nullptr) {
+        modal = [NSApp beginModalSessionForWindow:panel];
+      } else if (line == "end-modal" && modal != nullptr) {
+        [NSApp endModalSession:modal];
+        modal = nullptr;
+        [panel orderOut:nil];
+      }
+      std::printf("host: done\n");
+      std::fflush(stdout);
+    }
+  }
+  if (modal != nullptr) {
+    [NSApp endModalSession:modal];
+  }
+}
+
+TEST(AppKitWindowHost, ServesWindows) {
+  if (std::getenv(kWindowHostVariable) == nullptr) {
+    GTEST_SKIP() << "only the window host of the Accessibility tests runs this";
+  }
+  serveWindows();
+}
+
+// The test's side: the host process, ended (and reaped) when this goes.
+class WindowHost {
+ public:
+  WindowHost() {
+    int toHost[2];
+    int fromHost[2];
+    if (pipe(toHost) != 0 || pipe(fromHost) != 0) {
+      return;
+    }
+    posix_spawn_file_actions_t actions{};
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, toHost[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, fromHost[1], STDOUT_FILENO);
+    for (const int descriptor : {toHost[0], toHost[1], fromHost[0], fromHost[1]}) {
+      posix_spawn_file_actions_addclose(&actions, descriptor);
+    }
+    const std::string program = toStdString([[NSBundle mainBundle] executablePath]);
+    std::string filter = std::string("--gtest_filter=") + kWindowHostTest;
+    std::string variable = std::string(kWindowHostVariable) + "=1";
+    std::vector<char*> arguments = {const_cast<char*>(program.c_str()), filter.data(), nullptr};
+    std::vector<char*> environment = {variable.data()};
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+      environment.push_back(*entry);
+    }
+    environment.push_back(nullptr);
+    pid_t pid = 0;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, arguments.data(),
+                    environment.data()) == 0) {
+      pid_ = pid;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(toHost[0]);
+    close(fromHost[1]);
+    toHost_ = toHost[1];
+    fromHost_ = fromHost[0];
+    ready_ = pid_ > 0 && awaitLine("host: ready");
+  }
+
+  WindowHost(const WindowHost&) = delete;
+  WindowHost& operator=(const WindowHost&) = delete;
+
+  ~WindowHost() { end(); }
+
+  // Ends the host: its input closes, and it is killed if it lingers.
+  void end() {
+    if (toHost_ >= 0) {
+      close(toHost_);
+      toHost_ = -1;
+    }
+    if (pid_ > 0) {
+      int status = 0;
+      for (int wait = 0; wait < 40 && waitpid(pid_, &status, WNOHANG) == 0; ++wait) {
+        usleep(50000);
+      }
+      if (kill(pid_, 0) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+      }
+      pid_ = -1;
+    }
+    if (fromHost_ >= 0) {
+      close(fromHost_);
+      fromHost_ = -1;
+    }
+  }
+
+  bool ready() const { return ready_; }
+  int pid() const { return pid_; }
+
+  bool command(const std::string& line) {
+    const std::string text = line + "\n";
+    return write(toHost_, text.data(), text.size()) == static_cast<ssize_t>(text.size()) &&
+           awaitLine("host: done");
+  }
+
+ private:
+  // The host's other output (the test framework's) passes by.
+  bool awaitLine(const std::string& expected) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+      for (std::size_t end; (end = output_.find('\n')) != std::string::npos;) {
+        const std::string line = output_.substr(0, end);
+        output_.erase(0, end + 1);
+        if (line == expected) {
+          return true;
+        }
+      }
+      pollfd out{fromHost_, POLLIN, 0};
+      if (poll(&out, 1, 100) > 0) {
+        char buffer[512];
+        const ssize_t got = read(fromHost_, buffer, sizeof buffer);
+        if (got <= 0) {
+          return false;
+        }
+        output_.append(buffer, static_cast<std::size_t>(got));
+      }
+    }
+    return false;
+  }
+
+  pid_t pid_ = -1;
+  int toHost_ = -1;
+  int fromHost_ = -1;
+  bool ready_ = false;
+  std::string output_;
+};
+
+// Asks `holds` every 50 ms for up to 3 s: the Accessibility server learns of
+// a window's changes a moment after the window server does.
+bool eventually(const std::function<bool()>& holds) {
+  for (int look = 0; look < 60; ++look) {
+    if (holds()) {
+      return true;
+    }
+    usleep(50000);
+  }
+  return holds();
+}
+
+// Brackets and non-ASCII text, as in a set's name, arrive as UTF-8.
+const std::string kHostTitle =
+    "Beat [v2]* [Beats] \xE2\x80\x93 \xC3\xA9t\xC3\xA9 - Ableton Live 12 Suite";
+
+TEST_F(AppKitPortsTest, WindowTitleAndModalStateOfAnotherProcess) {
+  if (!makeAccessibility()->isProcessTrustedWithOptions(false)) {
+    GTEST_SKIP() << "not trusted for Accessibility, so no other process's window can be read";
+  }
+  const std::unique_ptr<ApplicationWindows> windows = makeApplicationWindows();
+  WindowHost host;
+  ASSERT_TRUE(host.ready());
+  const int pid = host.pid();
+  ASSERT_TRUE(host.command("title " + kHostTitle));
+  EXPECT_TRUE(eventually([&] { return windows->mainWindowTitle(pid) == kHostTitle; }))
+      << windows->mainWindowTitle(pid).value_or("(none)");
+  EXPECT_FALSE(windows->showsModalDialog(pid));
+
+  // A sheet on the window: a dialog, and the window's title stays what it
+  // was, as a Save sheet over a set leaves the set's title.
+  ASSERT_TRUE(host.command("sheet"));
+  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid); }));
+  EXPECT_EQ(windows->mainWindowTitle(pid), kHostTitle);
+  ASSERT_TRUE(host.command("end-sheet"));
+  EXPECT_TRUE(eventually([&] { return !windows->showsModalDialog(pid); }));
+
+  // An application-modal panel, in front of the window whose title counts.
+  ASSERT_TRUE(host.command("modal"));
+  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid); }));
+  EXPECT_EQ(windows->mainWindowTitle(pid), kHostTitle);
+  ASSERT_TRUE(host.command("end-modal"));
+  EXPECT_TRUE(eventually([&] { return !windows->showsModalDialog(pid); }));
+
+  // A process that has ended shows nothing, and says so at once.
+  host.end();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(windows->mainWindowTitle(pid), std::nullopt);
+  EXPECT_FALSE(windows->showsModalDialog(pid));
+  EXPECT_EQ(windows->observeTitleChanges(pid, [](const std::optional<std::string>&) {}), nullptr);
+  const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took.count(), 1.0);
+}
+
+TEST_F(AppKitPortsTest, TitleChangesAreAnnouncedUntilTheObservationEnds) {
+  if (!makeAccessibility()->isProcessTrustedWithOptions(false)) {
+    GTEST_SKIP() << "not trusted for Accessibility, so no title change is announced";
+  }
+  const std::unique_ptr<ApplicationWindows> windows = makeApplicationWindows();
+  WindowHost host;
+  ASSERT_TRUE(host.ready());
+  const int pid = host.pid();
+  ASSERT_TRUE(host.command("title Mix - Ableton Live 12 Suite"));
+  ASSERT_TRUE(
+      eventually([&] { return windows->mainWindowTitle(pid) == "Mix - Ableton Live 12 Suite"; }));
+
+  std::vector<std::optional<std::string>> announced;
+  ObservationRef observation = windows->observeTitleChanges(
+      pid, [&](const std::optional<std::string>& title) { announced.push_back(title); });
+  ASSERT_TRUE(observation);
+  const auto awaitAnnounced = [&](const std::string& title, NSString* mode) {
+    for (int turn = 0; turn < 60; ++turn) {
+      if (std::find(announced.begin(), announced.end(), title) != announced.end()) {
+        return true;
+      }
+      spin(mode, 0.05);
+    }
+    return false;
+  };
+  // Each change arrives with the title read at that instant, also while a
+  // modal mode runs the loop (an alert or menu of Quillmark's).
+  ASSERT_TRUE(host.command("title Mix* - Ableton Live 12 Suite"));
+  EXPECT_TRUE(awaitAnnounced("Mix* - Ableton Live 12 Suite", NSDefaultRunLoopMode));
+  ASSERT_TRUE(host.command("title Mix - Ableton Live 12 Suite"));
+  EXPECT_TRUE(awaitAnnounced("Mix - Ableton Live 12 Suite", NSModalPanelRunLoopMode));
+
+  observation.reset();
+  const std::size_t count = announced.size();
+  ASSERT_TRUE(host.command("title Mix* - Ableton Live 12 Suite"));
+  spin(NSDefaultRunLoopMode, 0.5);
+  EXPECT_EQ(announced.size(), count);
+}
+
+// Untrusted, as on a hosted runner: nothing is read, and no observation is
+// made, rather than a wait or a wrong answer.
+TEST_F(AppKitPortsTest, UntrustedReadsNoWindow) {
+  if (makeAccessibility()->isProcessTrustedWithOptions(false)) {
+    GTEST_SKIP() << "trusted for Accessibility";
+  }
+  const std::unique_ptr<ApplicationWindows> windows = makeApplicationWindows();
+  WindowHost host;
+  ASSERT_TRUE(host.ready());
+  ASSERT_TRUE(host.command("title " + kHostTitle));
+  EXPECT_EQ(windows->mainWindowTitle(host.pid()), std::nullopt);
+  EXPECT_FALSE(windows->showsModalDialog(host.pid()));
+  EXPECT_EQ(windows->observeTitleChanges(host.pid(), [](const std::optional<std::string>&) {}),
+            nullptr);
+}
+
+// The notification center serves bundled applications alone; in this
+// unbundled program a notification shows nothing and raises nothing.
+TEST_F(AppKitPortsTest, NotificationOutsideABundleIsDropped) {
+  if ([[NSBundle mainBundle] bundleIdentifier] != nil) {
+    GTEST_SKIP() << "run from a bundle";
+  }
+  const std::unique_ptr<Notifications> notifications = makeNotifications();
+  notifications->postNotification("Quillmark has not saved your set for 20 minutes",
+                                  "Live did not save");
 }
 
 }  // namespace

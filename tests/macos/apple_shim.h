@@ -103,6 +103,23 @@
 @property(readonly, strong) NSStatusBarButton* button;
 @end
 
+// NSWindow.h. The sheet's completion handler is a block: only the files
+// checked with blocks on see beginSheet:completionHandler:.
+@interface NSWindow (AppleSDK)
+#if defined(__BLOCKS__)
+- (void)beginSheet:(NSWindow*)sheetWindow
+    completionHandler:(void (^)(NSModalResponse returnCode))handler QM_API_AVAILABLE_MACOS_10_9;
+#endif
+- (void)endSheet:(NSWindow*)sheetWindow QM_API_AVAILABLE_MACOS_10_9;
+@end
+
+// NSEvent.h. Apple's names of the event types and masks; GNUstep has the
+// same values under older names.
+static const NSEventType NSEventTypeKeyDown = NSKeyDown;
+static const NSEventType NSEventTypeKeyUp = NSKeyUp;
+static const NSEventType NSEventTypeFlagsChanged = NSFlagsChanged;
+static const NSEventMask NSEventMaskAny = NSAnyEventMask;
+
 // NSMenuItem.h
 @interface NSMenuItem (AppleSDK)
 @property(getter=isHidden) BOOL hidden;
@@ -245,6 +262,7 @@ enum CGEventType : uint32_t {
   kCGEventRightMouseDown = 3,
   kCGEventKeyDown = 10,
   kCGEventKeyUp = 11,
+  kCGEventFlagsChanged = 12,
   kCGEventOtherMouseDown = 25
 };
 typedef enum CGEventField : uint32_t CGEventField;
