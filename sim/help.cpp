@@ -37,15 +37,16 @@ The world at the start, 2025-03-02 09:00:00 local time: Finder
 running, with no set; Accessibility not granted; no preferences; launchctl
 present; an empty Library/Logs; the application at
 ~/Applications/Quillmark.app with the watcher beside its executable. An
-alert takes its second button at once unless told otherwise. The short time style is "HH:mm".
+alert takes its second button at once unless told otherwise. The short time
+style is "HH:mm".
 
 Scenario: one command a line, # starts a comment, blank lines are ignored.
 Words are separated by blanks or tabs; texts stand in double quotes with
 \" \\ \n escapes. Control characters (a tab inside a text too) and bytes
-that are not UTF-8 are refused. A line may begin with "at T" (seconds since the start, never going
-back) or "after D" (seconds after the previous line); otherwise it runs at
-the previous line's time. Times take decimals and a unit s, m, h or d: 90,
-1.5, 10m, 7d.
+that are not UTF-8 are refused. A line may begin with "at T" (seconds since
+the start, never going back) or "after D" (seconds after the previous line);
+otherwise it runs at the previous line's time. Times take decimals and a
+unit s, m, h or d: 90, 1.5, 10m, 7d.
 Limits: a scenario holds at most 1 MiB (1048576 bytes), a line at most 4096
 bytes, and no line's time, run or alert's open time exceeds 31 days of
 virtual time (a simulated week takes about a second).
