@@ -12,6 +12,15 @@ namespace qm {
 AppDelegate::AppDelegate(Platform& platform)
     : platform_(platform), lifetime_(std::make_shared<AppDelegate*>(this)) {
   loadSettings();
+  // Owned here, so its calls never outlive the delegate.
+  liveSet_ = std::make_unique<LiveSetWatch>(
+      platform_.runLoop, platform_.applicationWindows, platform_.notifications,
+      [this](std::string_view line) { logMessage(line); },
+      [this](const LiveSetWatch::Report& report) {
+        setLastStatusMessage(report.statusMessage);
+        logMessage(report.logLine);
+        refreshMenu();
+      });
 }
 
 AppDelegate::~AppDelegate() {
@@ -59,6 +68,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   }
   buildMenuBar();
   setHasSeenAbletonRunning(isAbletonRunning());
+  followLive(runningAbleton());
   configureAutosaveTimer();
   startLiveMonitor();
   refreshMenu();

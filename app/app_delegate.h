@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "live_set.h"
 #include "platform.h"
 
 namespace qm {
@@ -52,6 +53,12 @@ inline constexpr std::string_view kWaitingForPauseLogMessage =
     "Autosave waiting for a pause in typing.";
 inline constexpr std::string_view kInputHeldError =
     "Nothing was sent: a key or mouse button was held down";
+// An automatic save also waits while Live shows a dialog of its own.
+inline constexpr std::string_view kWaitingForDialogStatusLine =
+    "◐ Waiting for Live's dialog to close";
+inline constexpr std::string_view kWaitingForDialogLogMessage =
+    "Autosave waiting: Live is showing a dialog.";
+inline constexpr std::string_view kLiveDialogError = "Live is showing a dialog: nothing was sent";
 
 // The save command: these key strokes in order, each flagged with exactly
 // kEventFlagMaskCommand, posted to Live's process. The S stroke uses the key
@@ -156,7 +163,8 @@ class AppDelegate {
   const TimerRef& liveMonitorTimer() const { return liveMonitorTimer_; }
   const TimerRef& waitingAnimationTimer() const { return waitingAnimationTimer_; }
   const TimerRef& countdownTimer() const { return countdownTimer_; }
-  // Runs while an automatic save waits for the user to pause.
+  // Runs while an automatic save waits: for the user to pause, for Live's
+  // dialog to close, or for Live's answer to the last keys.
   const TimerRef& pauseCheckTimer() const { return pauseCheckTimer_; }
   std::int64_t waitingAnimationFrame() const { return waitingAnimationFrame_; }
   bool didAskForAccessibility() const { return didAskForAccessibility_; }
@@ -195,17 +203,26 @@ class AppDelegate {
   void stopCountdownTimer();
   void handleCountdownTimer();
   void handleWaitingAnimationTimer();
-  // Waiting for the user's pause before an automatic save: whether the user
-  // pressed something lately or holds something now; the start of a wait
-  // (logged once per waiting save); its checks; and its end.
+  // An automatic save that falls due: skipped, held back or sent, by the
+  // rules in their order. `restartSchedule` makes the next one come a full
+  // interval after it, as for a save that waited.
+  void runDueSave(bool restartSchedule);
+  // The next automatic save one interval on, as after a save.
+  void moveScheduleOn(bool restartSchedule);
+  // Waiting: whether the user pressed something lately or holds something
+  // now; the start of a wait (each kind logged once per waiting save); its
+  // checks; and its end.
+  enum class SaveWait { none, watch, dialog, pause };
   bool userIsBusy();
-  void waitForUserPause();
-  void startPauseChecks();
+  void waitForSave(SaveWait why);
   void handlePauseCheckTimer();
-  void stopWaitingForUserPause();
-  // An automatic save at once (it may still be held back), after which the
-  // schedule restarts from it.
-  void saveAndRestartSchedule();
+  void stopWaitingForSave();
+  // Live's process, the one that gets the keys, for the set's watch.
+  void followLive(const RunningApplicationRef& live);
+  // The status line for the state read by refreshMenu(); `countdown` is
+  // empty unless the countdown shows.
+  std::string statusLineText(bool running, bool trusted, bool closing, const std::string& symbol,
+                             const std::string& countdown);
 
   // Save command
   enum class SaveOutcome { sent, failed, heldBack };
@@ -285,6 +302,10 @@ class AppDelegate {
   TimerRef waitingAnimationTimer_;
   TimerRef countdownTimer_;
   TimerRef pauseCheckTimer_;
+  SaveWait saveWait_ = SaveWait::none;
+  unsigned loggedWaits_ = 0;
+  std::string statusLine_;
+  std::unique_ptr<LiveSetWatch> liveSet_;
   bool sessionLocked_ = false;
   bool saveDueAtUnlock_ = false;
   TimerRef bootstrapRetryTimer_;

@@ -31,8 +31,8 @@ std::string AppDelegate::intervalStatusText() const {
 void AppDelegate::configureAutosaveTimer() {
   stopTimer(autosaveTimer_);
   setNextAutosaveAt(std::nullopt);
-  // A save waiting for the user belongs to the schedule being replaced.
-  stopWaitingForUserPause();
+  // A waiting save belongs to the schedule being replaced.
+  stopWaitingForSave();
   saveDueAtUnlock_ = false;
 
   if (!autosaveConditionsHold()) {
@@ -49,8 +49,12 @@ void AppDelegate::configureAutosaveTimer() {
 }
 
 void AppDelegate::handleAutosaveTimer() {
-  // A save already waits for the user, or for the session to be unlocked:
-  // this fire adds nothing to it.
+  // Every firing counts towards work at risk, also one that finds a save
+  // still waiting.
+  followLive(runningAbleton());
+  liveSet_->automaticSaveFellDue(platform_.runLoop.now());
+  // A save already waits, or waits for the session to be unlocked: this
+  // fire adds nothing to it.
   if (pauseCheckTimer() || saveDueAtUnlock_) {
     return;
   }
@@ -59,18 +63,57 @@ void AppDelegate::handleAutosaveTimer() {
     return;
   }
   logMessage("Autosave timer fired.");
+  runDueSave(false);
+}
+
+void AppDelegate::runDueSave(bool restartSchedule) {
+  switch (liveSet_->dueSave()) {
+    case LiveSetWatch::DueSave::skipUnchanged:
+    case LiveSetWatch::DueSave::skipAfterDialog:
+      // Live is not brought forward; the status keeps the last save's text.
+      stopWaitingForSave();
+      moveScheduleOn(restartSchedule);
+      refreshMenu();
+      return;
+    case LiveSetWatch::DueSave::waitForWatch:
+      waitForSave(SaveWait::watch);
+      return;
+    case LiveSetWatch::DueSave::waitForDialog:
+      waitForSave(SaveWait::dialog);
+      return;
+    case LiveSetWatch::DueSave::send:
+      break;
+  }
   // Bringing Live forward now would take the user's next keys with it.
-  if (userIsBusy() || attemptSaveIsManual(false) == SaveOutcome::heldBack) {
-    waitForUserPause();
-    refreshMenu();
+  if (userIsBusy()) {
+    waitForSave(SaveWait::pause);
     return;
   }
-  // Measured from the end of the attempt; when a condition has gone, the
-  // Live monitor stops the schedule at its next tick instead.
-  if (autosaveConditionsHold()) {
-    setNextAutosaveAt(platform_.runLoop.now() + autosaveIntervalSeconds());
-    startCountdownTimerIfNeeded();
+  stopTimer(pauseCheckTimer_);
+  if (attemptSaveIsManual(false) == SaveOutcome::heldBack) {
+    waitForSave(SaveWait::pause);
+    return;
   }
+  stopWaitingForSave();
+  moveScheduleOn(restartSchedule);
+  if (restartSchedule) {
+    refreshMenu();
+  }
+}
+
+void AppDelegate::moveScheduleOn(bool restartSchedule) {
+  // When a condition has gone, the Live monitor stops the schedule at its
+  // next tick instead.
+  if (!autosaveConditionsHold()) {
+    return;
+  }
+  if (restartSchedule) {
+    configureAutosaveTimer();
+    return;
+  }
+  // Measured from the end of the attempt.
+  setNextAutosaveAt(platform_.runLoop.now() + autosaveIntervalSeconds());
+  startCountdownTimerIfNeeded();
 }
 
 bool AppDelegate::userIsBusy() {
@@ -79,49 +122,40 @@ bool AppDelegate::userIsBusy() {
   return user.secondsSinceLastUserInput() < kUserPauseSeconds || user.isUserInputHeld();
 }
 
-void AppDelegate::waitForUserPause() {
-  if (pauseCheckTimer()) {
-    return;
+void AppDelegate::waitForSave(SaveWait why) {
+  const unsigned kind = 1u << static_cast<unsigned>(why);
+  if ((loggedWaits_ & kind) == 0) {
+    loggedWaits_ |= kind;
+    if (why == SaveWait::dialog) {
+      logMessage(kWaitingForDialogLogMessage);
+    } else if (why == SaveWait::pause) {
+      logMessage(kWaitingForPauseLogMessage);
+    }
   }
-  logMessage(kWaitingForPauseLogMessage);
-  startPauseChecks();
+  if (!pauseCheckTimer_) {
+    pauseCheckTimer_ = makeRepeatingTimer(kPauseCheckInterval, &AppDelegate::handlePauseCheckTimer);
+  }
+  if (why != saveWait_) {
+    saveWait_ = why;
+    refreshMenu();
+  }
 }
 
-void AppDelegate::startPauseChecks() {
-  pauseCheckTimer_ = makeRepeatingTimer(kPauseCheckInterval, &AppDelegate::handlePauseCheckTimer);
-}
-
-void AppDelegate::stopWaitingForUserPause() {
+void AppDelegate::stopWaitingForSave() {
   stopTimer(pauseCheckTimer_);
+  saveWait_ = SaveWait::none;
+  loggedWaits_ = 0;
 }
 
 void AppDelegate::handlePauseCheckTimer() {
   // Live quit or the permission went before the monitor's next tick.
   if (!autosaveConditionsHold()) {
-    stopWaitingForUserPause();
+    stopWaitingForSave();
     refreshMenu();
     return;
   }
-  if (userIsBusy()) {
-    return;
-  }
-  stopWaitingForUserPause();
-  saveAndRestartSchedule();
-}
-
-void AppDelegate::saveAndRestartSchedule() {
-  if (attemptSaveIsManual(false) == SaveOutcome::heldBack) {
-    // Still the same waiting save: no second log line.
-    startPauseChecks();
-    refreshMenu();
-    return;
-  }
-  // As after a manual save, the next automatic save comes one full interval
-  // after this one.
-  if (autosaveConditionsHold()) {
-    configureAutosaveTimer();
-    refreshMenu();
-  }
+  followLive(runningAbleton());
+  runDueSave(true);
 }
 
 void AppDelegate::sessionLockChanged(bool locked) {
@@ -133,8 +167,9 @@ void AppDelegate::sessionLockChanged(bool locked) {
     // Keys sent now would go to a locked desktop; a waiting save waits for
     // the unlock instead.
     if (pauseCheckTimer()) {
-      stopWaitingForUserPause();
+      stopWaitingForSave();
       saveDueAtUnlock_ = true;
+      refreshMenu();
     }
     logMessage("Session locked: no saves until it is unlocked.");
     return;
@@ -144,13 +179,9 @@ void AppDelegate::sessionLockChanged(bool locked) {
   logMessage(due ? "Session unlocked: the save that fell due meanwhile runs now."
                  : "Session unlocked.");
   if (due) {
-    // The user is back at the keyboard: the pause rule holds as ever.
-    if (userIsBusy()) {
-      waitForUserPause();
-      refreshMenu();
-    } else {
-      saveAndRestartSchedule();
-    }
+    // The user is back at the keyboard: the rules hold as ever.
+    followLive(runningAbleton());
+    runDueSave(true);
   }
 }
 
@@ -205,6 +236,9 @@ std::string AppDelegate::formattedCountdownText() const {
 void AppDelegate::toggleAutosave() {
   setLastStatusMessage({});
   setAutosaveEnabled(!autosaveEnabled());
+  if (!autosaveEnabled()) {
+    liveSet_->endStretch();
+  }
   platform_.preferences.setBool(autosaveEnabled(), std::string(kEnabledDefaultsKey));
   configureAutosaveTimer();
   refreshMenu();
@@ -213,6 +247,7 @@ void AppDelegate::toggleAutosave() {
 void AppDelegate::selectInterval(MenuItem& sender) {
   setLastStatusMessage({});
   setIntervalSeconds(sender.tag());
+  liveSet_->endStretch();
   platform_.preferences.setInteger(intervalSeconds(), std::string(kIntervalDefaultsKey));
   platform_.preferences.removeObjectForKey(std::string(kLegacyIntervalMinutesDefaultsKey));
   configureAutosaveTimer();

@@ -12,8 +12,11 @@ void AppDelegate::startLiveMonitor() {
 
 void AppDelegate::handleLiveMonitorTimer() {
   // One sample serves the quit state and the schedule alike.
-  const bool running = isAbletonRunning();
+  const RunningApplicationRef live = runningAbleton();
+  const bool running = live != nullptr;
   updateAutomaticQuitStateWithAbletonRunning(running);
+  followLive(live);
+  liveSet_->look();
 
   if (running && hasAccessibilityAccess()) {
     if (autosaveEnabled() && !autosaveTimer()) {
@@ -25,10 +28,17 @@ void AppDelegate::handleLiveMonitorTimer() {
     stopTimer(autosaveTimer_);
     setNextAutosaveAt(std::nullopt);
     stopCountdownTimer();
-    stopWaitingForUserPause();
+    stopWaitingForSave();
     saveDueAtUnlock_ = false;
   }
   refreshMenu();
+  const std::string& message = lastStatusMessage();
+  liveSet_->checkWorkAtRisk(platform_.runLoop.now(), autosaveIntervalSeconds(),
+                            message.empty() ? statusLine_ : message);
+}
+
+void AppDelegate::followLive(const RunningApplicationRef& live) {
+  liveSet_->follow(live ? std::optional<int>(live->processIdentifier()) : std::nullopt);
 }
 
 void AppDelegate::updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning) {
@@ -54,7 +64,7 @@ void AppDelegate::updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning
   if (elapsed >= kAutomaticQuitDelay) {
     stopTimer(autosaveTimer_);
     stopCountdownTimer();
-    stopWaitingForUserPause();
+    stopWaitingForSave();
     stopWaitingAnimation();
     platform_.system.terminate();
   }

@@ -44,6 +44,11 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
   if (!live) {
     return fail(kAbletonNotRunningError);
   }
+  // Keys would go to the dialog, not to the set.
+  followLive(live);
+  if (liveSet_->liveShowsDialog()) {
+    return fail(kLiveDialogError);
+  }
 
   const RunningApplicationRef previous = platform_.workspace.frontmostApplication();
   // A Live the user had put away goes away again once the focus is back.
@@ -101,6 +106,8 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
     for (const auto& event : events) {
       event->setFlags(kEventFlagMaskCommand);
     }
+    // The title the keys act on: a save shows as its mark going.
+    liveSet_->keysAboutToBePosted();
     sent = source->postEventsToPid(events, live->processIdentifier());
   }
   for (auto& event : events) {
@@ -158,17 +165,25 @@ AppDelegate::SaveOutcome AppDelegate::attemptSaveIsManual(bool manual) {
     setLastStatusMessage((manual ? "Saved at " : "Autosaved at ") + time);
     logMessage(manual ? "Manual save command sent successfully."
                       : "Autosave command sent successfully.");
+    if (!manual) {
+      liveSet_->automaticSaveSent();
+    }
     // The next automatic save comes one full interval after this one.
     if (manual && autosaveConditionsHold()) {
       configureAutosaveTimer();
     }
     refreshMenu();
+    // Live's answer may already show, and then replaces the status.
+    liveSet_->keysPosted(manual, time);
     return SaveOutcome::sent;
   }
   // The user asked for a manual save and hears why it failed; an automatic
   // one simply waits for the keys to come up.
   if (!manual && error == kInputHeldError) {
     return SaveOutcome::heldBack;
+  }
+  if (!manual) {
+    liveSet_->automaticSaveFailed();
   }
   setLastStatusMessage(error.empty() ? std::string(kSaveFailedMessage) : error);
   logMessage(std::string(manual ? "Manual save" : "Autosave") + " failed: " + lastStatusMessage());

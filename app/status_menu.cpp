@@ -108,29 +108,9 @@ void AppDelegate::refreshMenu() {
     startWaitingAnimationIfNeeded();
   }
 
-  const std::string& message = lastStatusMessage();
   const std::string countdown = countdownActive ? formattedCountdownText() : std::string();
-  std::string statusLine;
-  if (closing) {
-    statusLine = kAbletonClosedStatusMessage;
-  } else if (!running) {
-    statusLine = concat({symbol, " Waiting for Ableton Live"});
-  } else if (pauseCheckTimer()) {
-    statusLine = kWaitingForPauseStatusLine;
-  } else if (countdownActive && !message.empty()) {
-    statusLine = concat({kCheck, message, kDot, "next ", countdown});
-  } else if (countdownActive) {
-    statusLine = concat({kCheck, "Next save in ", countdown});
-  } else if (!message.empty()) {
-    statusLine = message;
-  } else if (!trusted) {
-    statusLine = concat({kCross, words.grantPermission});
-  } else if (autosaveEnabled()) {
-    statusLine = concat({kCheck, "Autosave every ", intervalStatusText()});
-  } else {
-    statusLine = concat({kCross, "Autosave paused"});
-  }
-  statusLineItem()->setTitle(statusLine);
+  statusLine_ = statusLineText(running, trusted, closing, symbol, countdown);
+  statusLineItem()->setTitle(statusLine_);
 
   abletonStatusItem()->setTitle(running ? concat({kCheck, "Ableton connected"})
                                         : concat({symbol, " Ableton waiting"}));
@@ -156,6 +136,41 @@ void AppDelegate::refreshMenu() {
   for (const auto& [seconds, item] : intervalItems()) {
     item->setState(seconds == intervalSeconds() ? kControlStateValueOn : kControlStateValueOff);
   }
+}
+
+std::string AppDelegate::statusLineText(bool running, bool trusted, bool closing,
+                                        const std::string& symbol, const std::string& countdown) {
+  const bool countdownActive = !countdown.empty();
+  const std::string& message = lastStatusMessage();
+  if (closing) {
+    return std::string(kAbletonClosedStatusMessage);
+  }
+  if (!running) {
+    return concat({symbol, " Waiting for Ableton Live"});
+  }
+  // A save waiting for Live's answer to the last keys has no line of its own.
+  if (pauseCheckTimer() && saveWait_ == SaveWait::dialog) {
+    return std::string(kWaitingForDialogStatusLine);
+  }
+  if (pauseCheckTimer() && saveWait_ == SaveWait::pause) {
+    return std::string(kWaitingForPauseStatusLine);
+  }
+  if (countdownActive && !message.empty()) {
+    return concat({kCheck, message, kDot, "next ", countdown});
+  }
+  if (countdownActive) {
+    return concat({kCheck, "Next save in ", countdown});
+  }
+  if (!message.empty()) {
+    return message;
+  }
+  if (!trusted) {
+    return concat({kCross, platform_.desktop.words().grantPermission});
+  }
+  if (autosaveEnabled()) {
+    return concat({kCheck, "Autosave every ", intervalStatusText()});
+  }
+  return concat({kCross, "Autosave paused"});
 }
 
 void AppDelegate::startWaitingAnimationIfNeeded() {
