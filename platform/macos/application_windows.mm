@@ -118,9 +118,9 @@ const CFStringRef kApplicationNotifications[] = {kAXTitleChangedNotification,
                                                  kAXMainWindowChangedNotification,
                                                  kAXFocusedWindowChangedNotification};
 
-// Registered on the application, which announces the changes of all its
-// windows, and on the main window itself, followed as it changes: some
-// applications announce a window's title on the window alone.
+// Registered on the application and on its main window, followed as it
+// changes: applications differ in which of the two announces a window's
+// new title. A title announced twice is read twice, which is harmless.
 class AXTitleObservation final : public Observation {
  public:
   using Changed = std::function<void(const std::optional<std::string>&)>;
