@@ -387,19 +387,34 @@ class Win32StatusItem final : public StatusItem {
   }
 
   void setToolTip(const std::string& toolTip) override {
-    const std::wstring text = widen(toolTip);
-    // The tray keeps 127 characters; a cut never splits a surrogate pair.
-    std::size_t length = std::min(text.size(), std::size(data_.szTip) - 1);
-    if (length < text.size() && length > 0 && IS_HIGH_SURROGATE(text[length - 1])) {
-      --length;
-    }
+    // The tray keeps 127 characters.
+    const std::wstring text = fittedText(widen(toolTip), std::size(data_.szTip));
     // Each change is a message to the taskbar's process: send only changes.
-    if (std::wstring_view(data_.szTip) == std::wstring_view(text.data(), length)) {
+    if (std::wstring_view(data_.szTip) == text) {
       return;
     }
     std::fill(std::begin(data_.szTip), std::end(data_.szTip), L'\0');
-    std::copy_n(text.begin(), length, data_.szTip);
+    std::copy(text.begin(), text.end(), data_.szTip);
     modify(NIF_TIP | NIF_SHOWTIP);
+  }
+
+  // A balloon from the icon. Only this call carries NIF_INFO, so no later
+  // change of the icon shows it again.
+  bool showBalloon(const std::wstring& title, const std::wstring& body) {
+    if (!added_) {
+      addIcon();
+    }
+    NOTIFYICONDATAW data = data_;
+    data.uFlags = NIF_INFO;
+    data.dwInfoFlags = NIIF_WARNING;
+    const std::wstring fittedTitle = fittedText(title, std::size(data.szInfoTitle));
+    // An empty text would remove the balloon instead of showing it.
+    const std::wstring fittedBody = fittedText(body.empty() ? title : body, std::size(data.szInfo));
+    std::copy(fittedTitle.begin(), fittedTitle.end(), data.szInfoTitle);
+    data.szInfoTitle[fittedTitle.size()] = L'\0';
+    std::copy(fittedBody.begin(), fittedBody.end(), data.szInfo);
+    data.szInfo[fittedBody.size()] = L'\0';
+    return notifyIcon(NIM_MODIFY, data);
   }
 
   void setMenu(MenuRef menu) override { menu_ = std::move(menu); }
@@ -659,6 +674,10 @@ std::optional<bool> sessionLockedAfter(WPARAM sessionChange) {
     default:
       return std::nullopt;
   }
+}
+
+bool showTrayBalloon(const std::wstring& title, const std::wstring& body) {
+  return !liveStatusItems().empty() && liveStatusItems().back()->showBalloon(title, body);
 }
 
 HWND windowBeforeTrayMenu() {

@@ -34,4 +34,19 @@ std::string narrow(const std::wstring& text) {
   return utf8;
 }
 
+std::wstring fittedText(std::wstring_view text, std::size_t capacity) {
+  if (capacity == 0) {
+    return {};
+  }
+  if (text.size() < capacity) {
+    return std::wstring(text);
+  }
+  // Room for the ellipsis and the null.
+  std::size_t length = capacity >= 2 ? capacity - 2 : 0;
+  if (length > 0 && IS_HIGH_SURROGATE(text[length - 1])) {
+    --length;
+  }
+  return std::wstring(text.substr(0, length)) + (capacity >= 2 ? L"\u2026" : L"");
+}
+
 }  // namespace qm::windows

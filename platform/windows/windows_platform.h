@@ -63,8 +63,10 @@ inline constexpr wchar_t kPreferencesKey[] = L"Software\\Vellum\\Quillmark";
 // in any case.
 bool isLiveExecutableName(std::wstring_view name);
 
-// Live's window: its visible top-level window that no other window owns;
-// null when it has none.
+// Live's main window: the visible top-level window of the process whose
+// title carries Live's suffix, or else the largest visible one that no other
+// window owns; null when it shows none. Its title is read and it gets the
+// keys.
 HWND mainWindowOfProcess(DWORD pid);
 
 // Whether keys sent by a process at integrity level `ours` reach one at
@@ -173,5 +175,14 @@ std::uint32_t currentTemplateTint();
 // UTF-8 (the ports' text) to UTF-16 and back; invalid input gives "".
 std::wstring widen(const std::string& text);
 std::string narrow(const std::wstring& text);
+
+// The text as it fits a fixed buffer of `capacity` characters with its
+// terminating null: a longer text is cut and ends in "…", and a cut never
+// splits a surrogate pair.
+std::wstring fittedText(std::wstring_view text, std::size_t capacity);
+
+// Shows a balloon with a warning icon from this process's newest tray icon;
+// the title and the body are cut to fit. False when no icon could show it.
+bool showTrayBalloon(const std::wstring& title, const std::wstring& body);
 
 }  // namespace qm::windows

@@ -38,22 +38,6 @@ std::wstring lowered(std::wstring_view text) {
   return lower;
 }
 
-struct WindowSearch {
-  DWORD pid;
-  HWND found;
-};
-
-BOOL CALLBACK findMainWindow(HWND window, LPARAM context) {
-  auto* search = reinterpret_cast<WindowSearch*>(context);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  if (pid == search->pid && IsWindowVisible(window) && GetWindow(window, GW_OWNER) == nullptr) {
-    search->found = window;
-    return FALSE;
-  }
-  return TRUE;
-}
-
 // Windows lets a process take the foreground only in some situations; a
 // process attached to the input of the foreground thread may.
 void bringToForeground(HWND window) {
@@ -304,12 +288,6 @@ bool isLiveExecutableName(std::wstring_view name) {
   const std::wstring lower = lowered(name);
   return lower.size() > kLiveExecutablePrefix.size() + kLiveExecutableSuffix.size() &&
          lower.starts_with(kLiveExecutablePrefix) && lower.ends_with(kLiveExecutableSuffix);
-}
-
-HWND mainWindowOfProcess(DWORD pid) {
-  WindowSearch search{pid, nullptr};
-  EnumWindows(&findMainWindow, reinterpret_cast<LPARAM>(&search));
-  return search.found;
 }
 
 std::unique_ptr<Workspace> makeWorkspace() {

@@ -93,7 +93,12 @@ struct StandInCounts {
   int keys = -1;
   int activations = -1;
   int repeats = -1;
+  int stored = -1;
+  int dialogs = -1;
 };
+
+// Posted to the stand-in Live's window: its set gains unsaved changes.
+inline constexpr UINT kStandInEditMessage = WM_APP + 1;
 
 inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
   StandInCounts counts;
@@ -109,6 +114,10 @@ inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
       counts.activations = value;
     } else if (name == "repeats") {
       counts.repeats = value;
+    } else if (name == "stored") {
+      counts.stored = value;
+    } else if (name == "dialogs") {
+      counts.dialogs = value;
     }
   }
   return counts;

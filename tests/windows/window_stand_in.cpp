@@ -7,10 +7,19 @@
 //   keys <key-down messages>
 //   activations <times its window became active>
 //   repeats <auto-repeated key-downs, which do not save>
+//   stored <saves of the set it made: its title lost the mark>
+//   dialogs <Save dialogs it opened>
 //   typed <the characters typed into it (WM_CHAR), in ASCII>
 //
 // Options after the file: --minimized starts the window minimised,
-// --hidden never shows it.
+// --hidden never shows it. With --set NAME it shows a set in its title as
+// Live does ("NAME* [NAME] - Ableton Live 12 Suite", the mark while it has
+// unsaved changes), saved at first; with --untitled a set never saved
+// ("Untitled* - Ableton Live 12 Suite"), for which Ctrl+S opens a modal
+// Save dialog owned by its window; --no-mark leaves the mark out of its
+// titles, and --deaf makes it take Ctrl+S and save nothing. Without a set
+// its title is its file name. A posted kEditMessage gives the set unsaved
+// changes.
 #include <windows.h>
 
 #include <cstdio>
@@ -19,17 +28,42 @@
 namespace {
 
 constexpr WORD kSaveCommand = 1;
+constexpr UINT kEditMessage = WM_APP + 1;
 
 struct Counts {
   int saves = 0;
   int keys = 0;
   int activations = 0;
   int repeats = 0;
+  int stored = 0;
+  int dialogs = 0;
 };
 
 Counts gCounts;
 std::string gTyped;
 std::wstring gStatusPath;
+
+// The set it shows; an empty name shows none.
+struct Set {
+  std::wstring name;
+  bool untitled = false;
+  bool unsaved = false;
+  bool markShown = true;
+  bool deaf = false;
+};
+Set gSet;
+
+void showTitle(HWND window) {
+  if (gSet.name.empty()) {
+    return;
+  }
+  const std::wstring mark = gSet.unsaved && gSet.markShown ? L"*" : L"";
+  const std::wstring project = gSet.untitled ? L"" : L" [" + gSet.name + L"]";
+  SetWindowTextW(window, (gSet.name + mark + project + L" - Ableton Live 12 Suite").c_str());
+  // Windows' DefWindowProc announces the change itself (once more does no
+  // harm); Wine 8's does not.
+  NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, window, OBJID_WINDOW, CHILDID_SELF);
+}
 
 void writeStatus() {
   // Written beside and renamed over, so a reader never sees half a file.
@@ -38,10 +72,31 @@ void writeStatus() {
   if (file == nullptr) {
     return;
   }
-  std::fprintf(file, "saves %d\nkeys %d\nactivations %d\nrepeats %d\ntyped %s\n", gCounts.saves,
-               gCounts.keys, gCounts.activations, gCounts.repeats, gTyped.c_str());
+  std::fprintf(file,
+               "saves %d\nkeys %d\nactivations %d\nrepeats %d\nstored %d\ndialogs %d\ntyped %s\n",
+               gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
+               gCounts.dialogs, gTyped.c_str());
   std::fclose(file);
   MoveFileExW(temporary.c_str(), gStatusPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+}
+
+void save(HWND window) {
+  if (gSet.name.empty() || gSet.deaf) {
+    return;
+  }
+  if (gSet.untitled) {
+    // Live asks for a name and a place instead of saving; the window waits.
+    ++gCounts.dialogs;
+    writeStatus();
+    MessageBoxW(window, L"Save Live Set As", L"Save", MB_OKCANCEL);
+    return;
+  }
+  if (gSet.unsaved) {
+    gSet.unsaved = false;
+    ++gCounts.stored;
+    writeStatus();
+    showTitle(window);
+  }
 }
 
 LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -50,7 +105,12 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       if (LOWORD(wParam) == kSaveCommand) {
         ++gCounts.saves;
         writeStatus();
+        save(window);
       }
+      return 0;
+    case kEditMessage:
+      gSet.unsaved = true;
+      showTitle(window);
       return 0;
     case WM_KEYDOWN:
       ++gCounts.keys;
@@ -90,6 +150,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       show = SW_SHOWMINIMIZED;
     } else if (std::wstring(arguments[i]) == L"--hidden") {
       show = SW_HIDE;
+    } else if (std::wstring(arguments[i]) == L"--set" && i + 1 < count) {
+      gSet.name = arguments[++i];
+    } else if (std::wstring(arguments[i]) == L"--untitled") {
+      gSet.name = L"Untitled";
+      gSet.untitled = true;
+      gSet.unsaved = true;
+    } else if (std::wstring(arguments[i]) == L"--no-mark") {
+      gSet.markShown = false;
+    } else if (std::wstring(arguments[i]) == L"--deaf") {
+      gSet.deaf = true;
     }
   }
   wchar_t title[MAX_PATH] = L"";
@@ -108,6 +178,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   RegisterClassExW(&windowClass);
   const HWND window = CreateWindowExW(0, windowClass.lpszClassName, name, WS_OVERLAPPEDWINDOW, 40,
                                       40, 480, 320, nullptr, nullptr, instance, nullptr);
+  showTitle(window);
   writeStatus();
   ShowWindow(window, show);
 
