@@ -1,6 +1,6 @@
 # Cross-builds the Windows programs with Debian's MinGW-w64 (posix threads).
-# The C and C++ runtimes and winpthreads are linked statically, so the
-# programs run without any DLL beside them.
+# The project links the C and C++ runtimes and winpthreads statically
+# (CMakeLists.txt), here as in a native MSYS2 build.
 #
 #   cmake -S . -B build/windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
 set(CMAKE_SYSTEM_NAME Windows)
@@ -16,6 +16,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
