@@ -14,11 +14,19 @@ std::optional<LiveSetTitle> parseLiveSetTitle(std::string_view title) {
     return std::nullopt;
   }
   std::string_view head = title.substr(0, suffix);
-  // " [PROJECT]" at the end names the project folder, not the set.
+  // " [PROJECT]" at the end names the project folder, not the set; the
+  // project takes the set's name when none was given, brackets and all, so
+  // its "[" is the one that matches the last "]".
   if (head.ends_with(']')) {
-    const std::size_t open = head.rfind(" [");
-    if (open != std::string_view::npos) {
-      head = head.substr(0, open);
+    int depth = 0;
+    for (std::size_t i = head.size(); i-- > 0;) {
+      depth += head[i] == ']' ? 1 : head[i] == '[' ? -1 : 0;
+      if (depth == 0) {
+        if (i > 0 && head[i - 1] == ' ') {
+          head = head.substr(0, i - 1);
+        }
+        break;
+      }
     }
   }
   LiveSetTitle set;

@@ -15,6 +15,8 @@ TEST(LiveSetTitleTest, TitlesAreReadFromTheRight) {
   EXPECT_TRUE(set("Beat [v2]* [Beats] - Ableton Live 12 Suite")->unsaved);
   EXPECT_EQ(set("Mix [v2] - Ableton Live 12 Suite")->name, "Mix");
   EXPECT_FALSE(set("Mix [v2] - Ableton Live 12 Suite")->unsaved);
+  EXPECT_EQ(set("Mix [v2]* [Mix [v2]] - Ableton Live 12 Suite")->name, "Mix [v2]");
+  EXPECT_TRUE(set("Mix [v2]* [Mix [v2]] - Ableton Live 12 Suite")->unsaved);
   EXPECT_EQ(set("Sans titre* - Ableton Live 11 Lite")->name, "Sans titre");
   EXPECT_EQ(set("A - Ableton Live 9 - B - Ableton Live 12 Trial")->name, "A - Ableton Live 9 - B");
   // Without Live's suffix a title tells nothing.
