@@ -498,10 +498,16 @@ class Win32StatusItem final : public StatusItem {
       return 0;
     }
     if (message == WM_WTSSESSION_CHANGE) {
-      const std::optional<bool> locked = sessionLockedAfter(wParam);
+      const std::optional<bool> locked = sessionLockedAfter(
+          wParam, [lParam] { return sessionLockedNow(static_cast<DWORD>(lParam)); });
       if (locked && self->sessionEvents_.lockChanged) {
         self->sessionEvents_.lockChanged(*locked);
       }
+      return 0;
+    }
+    if (message == WM_CLOSE) {
+      // The installer's and uninstaller's stop: quit, the icon with it.
+      PostQuitMessage(0);
       return 0;
     }
     if (message == WM_QUERYENDSESSION) {
@@ -661,19 +667,63 @@ std::optional<TrayIconCall> lastTrayIconCall(DWORD operation) {
   return found->second;
 }
 
-std::optional<bool> sessionLockedAfter(WPARAM sessionChange) {
+std::optional<bool> sessionLockedAfter(WPARAM sessionChange,
+                                       const std::function<std::optional<bool>()>& lockedNow) {
   switch (sessionChange) {
     case WTS_SESSION_LOCK:
     case WTS_CONSOLE_DISCONNECT:
     case WTS_REMOTE_DISCONNECT:
       return true;
     case WTS_SESSION_UNLOCK:
+      return false;
     case WTS_CONSOLE_CONNECT:
     case WTS_REMOTE_CONNECT:
+      return lockedNow ? lockedNow() : std::nullopt;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<bool> lockedFromSessionFlags(LONG sessionFlags) {
+  // WTS_SESSIONSTATE_LOCK and WTS_SESSIONSTATE_UNLOCK; anything else,
+  // WTS_SESSIONSTATE_UNKNOWN included, tells nothing.
+  switch (sessionFlags) {
+    case 0:
+      return true;
+    case 1:
       return false;
     default:
       return std::nullopt;
   }
+}
+
+std::optional<bool> sessionLockedNow(DWORD sessionId) {
+  // WTSINFOEXW up to its flags; MinGW's headers lack it (Windows 7 and later).
+  struct InfoExLevel1Head {
+    ULONG sessionId;
+    WTS_CONNECTSTATE_CLASS sessionState;
+    LONG sessionFlags;
+  };
+  struct InfoExHead {
+    DWORD level;
+    alignas(LARGE_INTEGER) InfoExLevel1Head level1;
+  };
+  constexpr auto kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
+  LPWSTR buffer = nullptr;
+  DWORD size = 0;
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, kSessionInfoEx, &buffer,
+                                   &size)) {
+    return std::nullopt;
+  }
+  std::optional<bool> locked;
+  if (buffer != nullptr && size >= sizeof(InfoExHead)) {
+    const auto* info = reinterpret_cast<const InfoExHead*>(buffer);
+    if (info->level == 1) {
+      locked = lockedFromSessionFlags(info->level1.sessionFlags);
+    }
+  }
+  WTSFreeMemory(buffer);
+  return locked;
 }
 
 bool showTrayBalloon(const std::wstring& title, const std::wstring& body) {

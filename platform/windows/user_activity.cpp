@@ -15,10 +15,7 @@ class Win32UserActivity final : public UserActivity {
     if (!GetLastInputInfo(&info)) {
       return 0.0;
     }
-    // Both are milliseconds since start-up in 32 bits; the difference is
-    // right across the wrap every 49.7 days.
-    const DWORD elapsed = GetTickCount() - info.dwTime;
-    return static_cast<double>(elapsed) / 1000.0;
+    return static_cast<double>(millisecondsSinceInput(GetTickCount(), info.dwTime)) / 1000.0;
   }
 
   bool isUserInputHeld() override {
@@ -35,6 +32,13 @@ class Win32UserActivity final : public UserActivity {
 };
 
 }  // namespace
+
+DWORD millisecondsSinceInput(DWORD now, DWORD lastInput) {
+  // Both are milliseconds since start-up in 32 bits; the unsigned
+  // difference is right across the wrap every 49.7 days.
+  const DWORD elapsed = now - lastInput;
+  return elapsed > 0x7FFFFFFF ? 0 : elapsed;
+}
 
 std::unique_ptr<UserActivity> makeUserActivity() {
   return std::make_unique<Win32UserActivity>();

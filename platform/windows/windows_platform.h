@@ -106,8 +106,22 @@ struct TrayIconCall {
 std::optional<TrayIconCall> lastTrayIconCall(DWORD operation);
 
 // Whether a WM_WTSSESSION_CHANGE event leaves the session locked (lock or
-// disconnect) or unlocked (unlock or connect); none for the other events.
-std::optional<bool> sessionLockedAfter(WPARAM sessionChange);
+// disconnect) or unlocked (unlock); none for the other events. A connect
+// says nothing of the lock (a locked session can be reconnected): it takes
+// lockedNow's answer, and changes nothing when that has none.
+std::optional<bool> sessionLockedAfter(WPARAM sessionChange,
+                                       const std::function<std::optional<bool>()>& lockedNow);
+// WTSSessionInfoEx's SessionFlags: locked, unlocked, or none when unknown.
+std::optional<bool> lockedFromSessionFlags(LONG sessionFlags);
+// Whether the session is locked now, as WTSQuerySessionInformationW tells;
+// none when the query fails or cannot tell (Wine may not answer it).
+std::optional<bool> sessionLockedNow(DWORD sessionId);
+
+// Milliseconds between GetLastInputInfo's dwTime and GetTickCount()'s now.
+// Injected input carries its own tick count, which may be ahead of now: a
+// difference above 0x7FFFFFFF is such a tick, not 49 days without input,
+// and counts as 0.
+DWORD millisecondsSinceInput(DWORD now, DWORD lastInput);
 
 // The steps that drew an image, to draw it again at another size.
 using ImageDrawing = std::vector<std::function<void(ImageCanvas&)>>;

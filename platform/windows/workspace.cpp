@@ -10,6 +10,7 @@
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
+#include <objbase.h>
 #include <shellapi.h>
 #include <winternl.h>
 
@@ -38,8 +39,21 @@ std::wstring lowered(std::wstring_view text) {
   return lower;
 }
 
+// ShowWindow on another process's window waits for that process's thread:
+// a busy Live would freeze Quillmark's only thread. Posted instead.
+void showWindow(HWND window, int command) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  if (pid == GetCurrentProcessId()) {
+    ShowWindow(window, command);
+  } else {
+    ShowWindowAsync(window, command);
+  }
+}
+
 // Windows lets a process take the foreground only in some situations; a
-// process attached to the input of the foreground thread may.
+// process attached to the input of the foreground thread may. Not to a hung
+// window's thread: its input queue would hold Quillmark's too.
 void bringToForeground(HWND window) {
   if (SetForegroundWindow(window)) {
     return;
@@ -47,8 +61,8 @@ void bringToForeground(HWND window) {
   const HWND foreground = GetForegroundWindow();
   const DWORD foregroundThread = GetWindowThreadProcessId(foreground, nullptr);
   const DWORD ownThread = GetCurrentThreadId();
-  if (foreground != nullptr && foregroundThread != ownThread &&
-      AttachThreadInput(ownThread, foregroundThread, TRUE)) {
+  if (foreground != nullptr && foregroundThread != ownThread && !IsHungAppWindow(foreground) &&
+      !IsHungAppWindow(window) && AttachThreadInput(ownThread, foregroundThread, TRUE)) {
     BringWindowToTop(window);
     SetForegroundWindow(window);
     AttachThreadInput(ownThread, foregroundThread, FALSE);
@@ -74,7 +88,7 @@ class Win32RunningApplication final : public RunningApplication {
     if (window == nullptr) {
       return false;
     }
-    ShowWindow(window, SW_SHOWMINNOACTIVE);
+    showWindow(window, SW_SHOWMINNOACTIVE);
     return true;
   }
 
@@ -84,7 +98,7 @@ class Win32RunningApplication final : public RunningApplication {
       return false;
     }
     if (IsIconic(window)) {
-      ShowWindow(window, SW_RESTORE);
+      showWindow(window, SW_RESTORE);
     }
     return true;
   }
@@ -249,6 +263,11 @@ class Win32Workspace final : public Workspace {
     if (wide.empty()) {
       return false;
     }
+    // ShellExecuteW may hand the URL to a shell extension that uses COM;
+    // once per thread, and never undone.
+    static thread_local const HRESULT com =
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    (void)com;
     const auto result = reinterpret_cast<INT_PTR>(
         ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
     return result > 32;

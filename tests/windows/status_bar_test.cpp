@@ -250,7 +250,17 @@ TEST(TraySessionTest, LocksDisconnectsAndTheSessionsEndReachTheHooks) {
                               WTS_SESSION_LOGON, WTS_SESSION_REMOTE_CONTROL}) {
     SendMessageW(window, WM_WTSSESSION_CHANGE, change, 1);
   }
-  EXPECT_EQ(locks, (std::vector<bool>{true, false, true, false, true, false}));
+  // A connect passes on what the session's own query says, if anything.
+  std::vector<bool> expected{true, false, true};
+  const std::optional<bool> lockedNow = sessionLockedNow(1);
+  if (lockedNow) {
+    expected.push_back(*lockedNow);
+  }
+  expected.push_back(true);
+  if (lockedNow) {
+    expected.push_back(*lockedNow);
+  }
+  EXPECT_EQ(locks, expected);
 
   // Log-off may go ahead; only one that really happens ends Quillmark.
   EXPECT_EQ(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), TRUE);
@@ -258,6 +268,39 @@ TEST(TraySessionTest, LocksDisconnectsAndTheSessionsEndReachTheHooks) {
   EXPECT_EQ(endings, 0);
   SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
   EXPECT_EQ(endings, 1);
+}
+
+// A connect is asked about, and only a connect; without an answer it is
+// neither a lock nor an unlock.
+TEST(SessionLockDecisionTest, LocksAndUnlocksDecideAlone) {
+  int asked = 0;
+  const auto query = [&asked]() -> std::optional<bool> {
+    ++asked;
+    return false;
+  };
+  EXPECT_EQ(sessionLockedAfter(WTS_SESSION_LOCK, query), true);
+  EXPECT_EQ(sessionLockedAfter(WTS_CONSOLE_DISCONNECT, query), true);
+  EXPECT_EQ(sessionLockedAfter(WTS_REMOTE_DISCONNECT, query), true);
+  EXPECT_EQ(sessionLockedAfter(WTS_SESSION_UNLOCK, query), false);
+  EXPECT_EQ(sessionLockedAfter(WTS_SESSION_LOGON, query), std::nullopt);
+  EXPECT_EQ(sessionLockedAfter(WTS_SESSION_REMOTE_CONTROL, query), std::nullopt);
+  EXPECT_EQ(asked, 0);
+}
+
+TEST(SessionLockDecisionTest, AConnectTakesTheQuerysAnswerAndNoAnswerChangesNothing) {
+  for (const WPARAM connect : {WTS_CONSOLE_CONNECT, WTS_REMOTE_CONNECT}) {
+    EXPECT_EQ(sessionLockedAfter(connect, [] { return std::optional<bool>(true); }), true);
+    EXPECT_EQ(sessionLockedAfter(connect, [] { return std::optional<bool>(false); }), false);
+    EXPECT_EQ(sessionLockedAfter(connect, [] { return std::optional<bool>(); }), std::nullopt);
+    EXPECT_EQ(sessionLockedAfter(connect, nullptr), std::nullopt);
+  }
+}
+
+TEST(SessionLockDecisionTest, SessionFlagsReadLockUnlockOrUnknown) {
+  EXPECT_EQ(lockedFromSessionFlags(0), true);           // WTS_SESSIONSTATE_LOCK
+  EXPECT_EQ(lockedFromSessionFlags(1), false);          // WTS_SESSIONSTATE_UNLOCK
+  EXPECT_EQ(lockedFromSessionFlags(-1), std::nullopt);  // WTS_SESSIONSTATE_UNKNOWN
+  EXPECT_EQ(lockedFromSessionFlags(2), std::nullopt);
 }
 
 // Another scaling: the drawing is made again at that DPI's small-icon size.
