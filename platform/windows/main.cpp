@@ -4,39 +4,12 @@
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
-#include <sddl.h>
-
 #include <memory>
-#include <string>
 #include <utility>
 
 #include "app_delegate.h"
+#include "watcher_win.h"
 #include "windows_platform.h"
-
-namespace {
-
-// The user's security identifier as text, or "" when it cannot be read.
-std::wstring currentUserSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    return {};
-  }
-  std::wstring text;
-  DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::string buffer(size, '\0');
-  if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size)) {
-    PWSTR sid = nullptr;
-    if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
-      text = sid;
-      LocalFree(sid);
-    }
-  }
-  CloseHandle(token);
-  return text;
-}
-
-}  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, int show) {
   (void)instance;
@@ -44,9 +17,12 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   (void)commandLine;
   (void)show;
 
-  // Held until the process ends; a second Quillmark finds it and leaves.
-  const std::wstring instanceName = L"Local\\Vellum.Quillmark." + currentUserSid();
-  const HANDLE instanceMutex = CreateMutexW(nullptr, FALSE, instanceName.c_str());
+  // Held until the process ends; a second Quillmark finds it and leaves,
+  // and the watcher takes it for a Quillmark running.
+  wchar_t instanceName[kMutexNameCapacity];
+  const HANDLE instanceMutex = quillmark_mutex_name(instanceName, kMutexNameCapacity)
+                                   ? CreateMutexW(nullptr, FALSE, instanceName)
+                                   : nullptr;
   if (instanceMutex == nullptr || GetLastError() == ERROR_ALREADY_EXISTS) {
     return 0;
   }

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "watcher_win.h"
 #include "windows_test_support.h"
@@ -60,6 +61,66 @@ TEST(WindowsWatcherPaths, LiveIsAnyVersionAndEditionInAnyCase) {
   EXPECT_FALSE(is_live_executable_name(L"Ableton Index.exe"));
 }
 
+// The watcher's passes over a virtual clock, every 3 s, with a Quillmark
+// that runs for `runs` ms after each start (0: it ends at once). Returns
+// the times of the starts within `span` ms and the waits the log tells.
+struct Passes {
+  std::vector<ULONGLONG> starts;
+  std::vector<ULONGLONG> waits;
+};
+Passes passes(LaunchBackoff& backoff, ULONGLONG from, ULONGLONG span, ULONGLONG runs = 0) {
+  Passes seen;
+  for (ULONGLONG now = from; now < from + span; now += 3000) {
+    const bool running = !seen.starts.empty() && now - seen.starts.back() < runs;
+    if (const ULONGLONG wait = launch_backoff_observe(&backoff, now, running ? 1 : 0)) {
+      seen.waits.push_back(wait);
+    }
+    if (!running && launch_backoff_may_start(&backoff, now)) {
+      launch_backoff_started(&backoff, now);
+      seen.starts.push_back(now);
+    }
+  }
+  return seen;
+}
+
+TEST(WindowsWatcherBackoff, AQuillmarkThatEndsAtOnceStartsAtMostFiveTimesAMinute) {
+  LaunchBackoff backoff;
+  launch_backoff_init(&backoff, kLaunchBackoffTimes);
+  const Passes minute = passes(backoff, 0, 60000);
+  EXPECT_EQ(minute.starts, (std::vector<ULONGLONG>{0, 6000, 15000, 30000, 57000}));
+  EXPECT_EQ(minute.waits, (std::vector<ULONGLONG>{3000, 6000, 12000, 24000}));
+
+  // Doubling stops at five minutes.
+  const Passes hour = passes(backoff, 60000, 3600000);
+  ASSERT_GE(hour.waits.size(), 5u);
+  EXPECT_EQ(hour.waits[0], 48000u);
+  EXPECT_EQ(hour.waits[3], 300000u);
+  EXPECT_EQ(hour.waits.back(), 300000u);
+}
+
+TEST(WindowsWatcherBackoff, AMinutesRunClearsTheWaitAndAShorterOneKeepsIt) {
+  LaunchBackoff backoff;
+  launch_backoff_init(&backoff, kLaunchBackoffTimes);
+  EXPECT_EQ(passes(backoff, 0, 12000).waits, (std::vector<ULONGLONG>{3000, 6000}));
+  // Ran 30 s: no quick end, started again at once, and the wait stands.
+  Passes run = passes(backoff, 30000, 33000, 30000);
+  EXPECT_TRUE(run.waits.empty());
+  EXPECT_EQ(run.starts, (std::vector<ULONGLONG>{30000, 60000}));
+  EXPECT_EQ(passes(backoff, 63000, 4000).waits, (std::vector<ULONGLONG>{12000}));
+  // Ran a minute: the next quick end waits 3 s again.
+  run = passes(backoff, 200000, 66000, 66000);
+  EXPECT_EQ(run.starts, (std::vector<ULONGLONG>{200000}));
+  EXPECT_EQ(passes(backoff, 266000, 7000).waits, (std::vector<ULONGLONG>{3000}));
+}
+
+TEST(WindowsWatcherBackoff, AQuillmarkTheWatcherDidNotStartNeverBacksOff) {
+  LaunchBackoff backoff;
+  launch_backoff_init(&backoff, kLaunchBackoffTimes);
+  EXPECT_EQ(launch_backoff_observe(&backoff, 0, 1), 0u);
+  EXPECT_EQ(launch_backoff_observe(&backoff, 3000, 0), 0u);
+  EXPECT_TRUE(launch_backoff_may_start(&backoff, 3000));
+}
+
 class WindowsWatcher : public ::testing::Test {
  protected:
   WindowsWatcher()
@@ -111,10 +172,11 @@ TEST_F(WindowsWatcher, StartsQuillmarkWhileLiveRunsAndOnlyThen) {
   std::printf("Quillmark started %lld ms after Live\n", static_cast<long long>(took.count()));
   ASSERT_TRUE(waitUntil([&] { return logHas("Quillmark state changed: running"); }, 5s));
 
-  // Killed while Live runs: started again at a later pass.
+  // Killed while Live runs, within 10 s of its start: started again after
+  // the first step of the back-off.
   endProcessesAt(quillmark_);
   ASSERT_FALSE(quillmarkRuns());
-  ASSERT_TRUE(waitUntil([&] { return quillmarkRuns(); }, kLaunchLimit, &took));
+  ASSERT_TRUE(waitUntil([&] { return quillmarkRuns(); }, kLaunchLimit + 3s, &took));
   std::printf("Quillmark started again %lld ms after it was ended\n",
               static_cast<long long>(took.count()));
 
@@ -151,12 +213,84 @@ TEST_F(WindowsWatcher, StartsQuillmarkWhileLiveRunsAndOnlyThen) {
         "] Ableton is running but Quillmark is not. Launching app...\n",
         "] Launch command sent successfully.\n", "] Quillmark state changed: running\n",
         "] Quillmark state changed: not running\n",
+        "] Quillmark ended within 10 s of its start. Next start in 3 s.\n",
         "] Ableton is running but Quillmark is not. Launching app...\n",
         "] Launch command sent successfully.\n"}) {
     const std::size_t found = text.find(line, at);
     ASSERT_NE(found, std::string::npos) << "missing in order: " << line << "\n" << text;
     at = found + 1;
   }
+}
+
+std::size_t occurrences(const std::string& text, const std::string& part) {
+  std::size_t count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+    ++count;
+  }
+  return count;
+}
+
+// Passes at 0, 3, 6 and 9 s: starts at 0 and 6 s only, each end logged once.
+TEST_F(WindowsWatcher, AQuillmarkThatEndsAtOnceIsStartedLaterAndLater) {
+  copyFile(windowsPath(QM_STAND_IN_EXITS_EXE), quillmark_);
+  HANDLE live = startProcess(live_);
+  HANDLE watcher = startProcess(watcher_);
+  EXPECT_TRUE(waitUntil([&] { return logHas("Next start in 6 s."); }, 14s)) << log();
+  const std::string text = log();
+  EXPECT_EQ(occurrences(text, "Launch command sent successfully."), 2u) << text;
+  EXPECT_EQ(occurrences(text, "] Quillmark ended within 10 s of its start. Next start in 3 s.\n"),
+            1u);
+  EXPECT_EQ(occurrences(text, "] Quillmark ended within 10 s of its start. Next start in 6 s.\n"),
+            1u);
+  CloseHandle(watcher);
+  CloseHandle(live);
+}
+
+TEST_F(WindowsWatcher, AQuillmarkRunningFromAnotherFolderCountsAsRunning) {
+  const ScratchFolder elsewhere(L"QuillmarkElsewhere");
+  const std::wstring other = elsewhere / L"Quillmark.exe";
+  copyFile(windowsPath(QM_STAND_IN_INSTANCE_EXE), other);
+  HANDLE running = startProcess(other);
+  ASSERT_TRUE(waitUntil([] { return quillmark_instance_running() == 1; }, 5s));
+  HANDLE live = startProcess(live_);
+  HANDLE watcher = startProcess(watcher_);
+  ASSERT_TRUE(waitUntil([&] { return logHas("Quillmark state changed: running"); }, 5s));
+  Sleep(3500);  // one more pass
+  EXPECT_FALSE(logHas("Launching app")) << log();
+  EXPECT_FALSE(quillmarkRuns());
+  endProcessesAt(other);
+  CloseHandle(running);
+  CloseHandle(watcher);
+  CloseHandle(live);
+}
+
+// The stop asks Quillmark to quit through its tray window: it leaves on its
+// own (status 0, its icon gone with it) well before the stop would end it.
+TEST_F(WindowsWatcher, StopAsksQuillmarkToQuit) {
+  const std::wstring quillmark = windowsPath(QM_QUILLMARK_EXE);
+  HANDLE app = startProcess(quillmark);
+  const DWORD pid = GetProcessId(app);
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        for (HWND window = FindWindowW(kQuillmarkTrayWindowClass, nullptr); window != nullptr;
+             window = FindWindowExW(nullptr, window, kQuillmarkTrayWindowClass, nullptr)) {
+          DWORD owner = 0;
+          GetWindowThreadProcessId(window, &owner);
+          if (owner == pid) {
+            return true;
+          }
+        }
+        return false;
+      },
+      10s));
+  HANDLE stop = startProcess(watcher_, L"--stop");
+  EXPECT_EQ(waitForExit(app, 2500), 0);
+  EXPECT_EQ(waitForExit(stop, 10000), 0);
+  CloseHandle(stop);
+  if (waitForExit(app, 0) == -1) {
+    TerminateProcess(app, 1);
+  }
+  CloseHandle(app);
 }
 
 TEST_F(WindowsWatcher, RefusesPathsThatWouldForgeLogLines) {

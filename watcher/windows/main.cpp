@@ -2,9 +2,11 @@
 // QuillmarkWatcher.exe --stop
 //
 // Started at logon from the Run value. Every 3 seconds: if Ableton Live runs
-// in this user's session and Quillmark.exe beside the watcher does not, start
-// it. Runs until its process is ended. --stop ends this user's watcher and
-// Quillmark of this folder instead, for the uninstaller. --check-installer
+// in this user's session and no Quillmark does (beside the watcher or from
+// any other folder), start the one beside it; starts that end at once back
+// off. Runs until its process is ended. --stop ends this user's watcher and
+// asks Quillmark to quit, wherever they live, for the installer and the
+// uninstaller. --check-installer
 // exits 3 when this process runs as another user than the shell's or above
 // its integrity ("Run as administrator"), for the installer.
 #include <stdio.h>
@@ -16,6 +18,9 @@ namespace {
 
 // Long enough for the stopped programs to let go of their files.
 constexpr DWORD kStopWaitMilliseconds = 5000;
+// Quillmark takes its tray icon away when it quits; one ended instead leaves
+// a dead icon behind until the mouse passes over it.
+constexpr DWORD kQuitWaitMilliseconds = 3000;
 constexpr DWORD kPassMilliseconds = 3000;
 
 const char* state_name(int state) {
@@ -43,9 +48,12 @@ int wmain(int argc, wchar_t* argv[]) {
     if (!derived) {
       return kUsageExitStatus;
     }
-    // The watcher first: it would start Quillmark again in between.
-    end_user_processes(nullptr, own_path, kStopWaitMilliseconds);
-    end_user_processes(nullptr, executable_path, kStopWaitMilliseconds);
+    // The watcher first: it would start Quillmark again in between. Any of
+    // this user's, wherever it lives: an upgrade into another folder must
+    // not leave the old pair running.
+    end_user_processes(kWatcherExecutableName, nullptr, kStopWaitMilliseconds);
+    quit_user_processes(kQuillmarkExecutableName, kQuillmarkTrayWindowClass, kQuitWaitMilliseconds,
+                        kStopWaitMilliseconds);
     return 0;
   }
   if (argc == 2 && wcscmp(argv[1], L"--check-installer") == 0) {
@@ -99,11 +107,14 @@ int wmain(int argc, wchar_t* argv[]) {
 
   int previous_live = -1;
   int previous_app = -1;
+  LaunchBackoff backoff;
+  launch_backoff_init(&backoff, kLaunchBackoffTimes);
   for (;;) {
     int live = 0;
     int app = 0;
     probe_processes(executable_path, &live, &app);
-
+    // A Quillmark from another folder holds the mutex: a second would leave.
+    app = app || quillmark_instance_running();
     if (live != previous_live) {
       log_message("Ableton state changed: %s", state_name(live));
       previous_live = live;
@@ -112,9 +123,17 @@ int wmain(int argc, wchar_t* argv[]) {
       log_message("Quillmark state changed: %s", state_name(app));
       previous_app = app;
     }
-    if (live == 1 && app == 0) {
+    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG wait = launch_backoff_observe(&backoff, now, app);
+    if (wait > 0) {
+      log_message("Quillmark ended within %u s of its start. Next start in %u s.",
+                  static_cast<unsigned>(kLaunchBackoffTimes.quick_end_ms / 1000),
+                  static_cast<unsigned>(wait / 1000));
+    }
+    if (live == 1 && app == 0 && launch_backoff_may_start(&backoff, now)) {
       log_message("Ableton is running but Quillmark is not. Launching app...");
       if (launch_autosave(app_path, executable_path)) {
+        launch_backoff_started(&backoff, now);
         log_message("Launch command sent successfully.");
       } else {
         log_message("Launch command failed.");

@@ -332,7 +332,10 @@ int end_user_processes(const wchar_t* file_name, const wchar_t* image_path, DWOR
   return static_cast<int>(count);
 }
 
-int watcher_mutex_name(wchar_t* out, size_t capacity) {
+namespace {
+
+// prefix and this user's SID as text.
+int name_with_own_sid(const wchar_t* prefix, wchar_t* out, size_t capacity) {
   PSID sid = own_sid();
   if (sid == nullptr || !IsValidSid(sid)) {
     return 0;
@@ -343,7 +346,7 @@ int watcher_mutex_name(wchar_t* out, size_t capacity) {
   for (int i = 0; i < 6; ++i) {
     value = (value << 8) | authority->Value[i];
   }
-  int used = _snwprintf(out, capacity, L"Local\\QuillmarkWatcher-S-1-%llu", value);
+  int used = _snwprintf(out, capacity, L"%lsS-1-%llu", prefix, value);
   if (used < 0 || static_cast<size_t>(used) >= capacity) {
     return 0;
   }
@@ -358,6 +361,115 @@ int watcher_mutex_name(wchar_t* out, size_t capacity) {
   }
   out[used] = L'\0';
   return 1;
+}
+
+struct QuitRequest {
+  const wchar_t* window_class;
+  const DWORD* pids;
+  DWORD count;
+};
+
+BOOL CALLBACK close_windows_of(HWND window, LPARAM context) {
+  const auto* request = reinterpret_cast<const QuitRequest*>(context);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  for (DWORD i = 0; i < request->count; ++i) {
+    wchar_t name[64];
+    if (request->pids[i] == pid && GetClassNameW(window, name, 64) > 0 &&
+        wcscmp(name, request->window_class) == 0) {
+      PostMessageW(window, WM_CLOSE, 0, 0);
+    }
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+int watcher_mutex_name(wchar_t* out, size_t capacity) {
+  return name_with_own_sid(L"Local\\QuillmarkWatcher-", out, capacity);
+}
+
+int quillmark_mutex_name(wchar_t* out, size_t capacity) {
+  return name_with_own_sid(L"Local\\Vellum.Quillmark.", out, capacity);
+}
+
+int quillmark_instance_running() {
+  wchar_t name[kMutexNameCapacity];
+  if (!quillmark_mutex_name(name, kMutexNameCapacity)) {
+    return 0;
+  }
+  HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
+  if (mutex == nullptr) {
+    return 0;
+  }
+  CloseHandle(mutex);
+  return 1;
+}
+
+int quit_user_processes(const wchar_t* file_name, const wchar_t* window_class, DWORD quit_wait_ms,
+                        DWORD end_wait_ms) {
+  HANDLE processes[kMaxEndedProcesses];
+  DWORD pids[kMaxEndedProcesses];
+  DWORD count = 0;
+  const DWORD self = GetCurrentProcessId();
+  for_each_process([&](const PROCESSENTRY32W& entry) {
+    if (entry.th32ProcessID != self && equal_ignoring_case(entry.szExeFile, file_name)) {
+      HANDLE process = open_our_process(entry.th32ProcessID, SYNCHRONIZE);
+      if (process != nullptr) {
+        processes[count] = process;
+        pids[count++] = entry.th32ProcessID;
+      }
+    }
+    return count < kMaxEndedProcesses ? 1 : 0;
+  });
+  if (count > 0) {
+    QuitRequest request = {window_class, pids, count};
+    EnumWindows(close_windows_of, reinterpret_cast<LPARAM>(&request));
+    WaitForMultipleObjects(count, processes, TRUE, quit_wait_ms);
+  }
+  for (DWORD i = 0; i < count; ++i) {
+    CloseHandle(processes[i]);
+  }
+  return end_user_processes(file_name, nullptr, end_wait_ms);
+}
+
+void launch_backoff_init(LaunchBackoff* backoff, LaunchBackoffTimes times) {
+  ZeroMemory(backoff, sizeof *backoff);
+  backoff->times = times;
+}
+
+ULONGLONG launch_backoff_observe(LaunchBackoff* backoff, ULONGLONG now, int quillmark_running) {
+  if (quillmark_running) {
+    if (!backoff->running) {
+      backoff->running = 1;
+      backoff->running_since = now;
+    }
+    if (now - backoff->running_since >= backoff->times.settled_ms) {
+      backoff->wait_ms = 0;
+    }
+    return 0;
+  }
+  backoff->running = 0;
+  if (!backoff->started) {
+    return 0;
+  }
+  backoff->started = 0;
+  if (now - backoff->started_at >= backoff->times.quick_end_ms) {
+    return 0;
+  }
+  ULONGLONG wait = backoff->wait_ms == 0 ? backoff->times.first_wait_ms : backoff->wait_ms * 2;
+  backoff->wait_ms = wait < backoff->times.longest_wait_ms ? wait : backoff->times.longest_wait_ms;
+  backoff->next_start_at = now + backoff->wait_ms;
+  return backoff->wait_ms;
+}
+
+int launch_backoff_may_start(const LaunchBackoff* backoff, ULONGLONG now) {
+  return now >= backoff->next_start_at;
+}
+
+void launch_backoff_started(LaunchBackoff* backoff, ULONGLONG now) {
+  backoff->started = 1;
+  backoff->started_at = now;
 }
 
 int startup_entry_switched_off(const wchar_t* value_name) {

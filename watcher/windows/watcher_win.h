@@ -58,6 +58,49 @@ int end_user_processes(const wchar_t* file_name, const wchar_t* image_path, DWOR
 
 // Names the per-user mutex: "Local\QuillmarkWatcher-" and the user's SID.
 int watcher_mutex_name(wchar_t* out, size_t capacity);
+// Names the mutex each running Quillmark holds: "Local\Vellum.Quillmark."
+// and the user's SID. One per user and session, from whichever folder.
+int quillmark_mutex_name(wchar_t* out, size_t capacity);
+// 1 when a Quillmark of this user and session runs, from any folder.
+int quillmark_instance_running();
+
+// Asks every process of this user and session named file_name to quit, by
+// WM_CLOSE to its top-level windows of class window_class, waits up to
+// quit_wait_ms for them, then ends those left (end_user_processes with
+// end_wait_ms). Returns how many had to be ended.
+int quit_user_processes(const wchar_t* file_name, const wchar_t* window_class, DWORD quit_wait_ms,
+                        DWORD end_wait_ms);
+// Quillmark's tray window, which closes Quillmark.
+inline constexpr wchar_t kQuillmarkTrayWindowClass[] = L"QuillmarkTray";
+
+// Starts that end at once (a crash, or a Quillmark that finds another
+// running) back off, so that the watcher neither hammers nor fills the log:
+// after a start that ended within quick_end_ms, no start for first_wait_ms,
+// doubling at each such end up to longest_wait_ms. A Quillmark seen running
+// for settled_ms clears the wait. Times in milliseconds of one clock.
+struct LaunchBackoffTimes {
+  ULONGLONG quick_end_ms;
+  ULONGLONG first_wait_ms;
+  ULONGLONG longest_wait_ms;
+  ULONGLONG settled_ms;
+};
+inline constexpr LaunchBackoffTimes kLaunchBackoffTimes = {10000, 3000, 300000, 60000};
+
+struct LaunchBackoff {
+  LaunchBackoffTimes times;
+  ULONGLONG wait_ms;        // the wait after the latest quick end; 0 for none
+  ULONGLONG next_start_at;  // no start before this
+  ULONGLONG started_at;     // the watcher's latest start of Quillmark
+  int started;              // 1 from that start until Quillmark is seen gone
+  ULONGLONG running_since;  // when Quillmark was first seen running
+  int running;
+};
+void launch_backoff_init(LaunchBackoff* backoff, LaunchBackoffTimes times);
+// One pass at `now`, where Quillmark runs or not. Returns the new wait when
+// this pass found the watcher's start ended quickly (one log line), else 0.
+ULONGLONG launch_backoff_observe(LaunchBackoff* backoff, ULONGLONG now, int quillmark_running);
+int launch_backoff_may_start(const LaunchBackoff* backoff, ULONGLONG now);
+void launch_backoff_started(LaunchBackoff* backoff, ULONGLONG now);
 
 // 1 when the user switched the Run entry value_name off in Task Manager's
 // Startup apps or Settings > Apps > Startup: Explorer then keeps a binary
