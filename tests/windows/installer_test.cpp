@@ -83,18 +83,19 @@ class Installer : public ::testing::Test {
         watcher_(folder_ + L"\\QuillmarkWatcher.exe"),
         data_(environment(L"LOCALAPPDATA") + L"\\Quillmark") {}
 
-  void install() {
-    HANDLE setup = startProcess(windowsPath(QM_INSTALLER_EXE), L"/S");
+  void install(const std::wstring& options = L"/S") {
+    HANDLE setup = startProcess(windowsPath(QM_INSTALLER_EXE), options);
     ASSERT_EQ(waitForExit(setup, 60000), 0);
     CloseHandle(setup);
   }
 
   // The uninstaller runs on from a copy of itself: wait for its work.
-  void uninstall(const std::wstring& options) {
-    HANDLE uninstaller = startProcess(folder_ + L"\\Uninstall.exe", options);
+  void uninstall(const std::wstring& options, const std::wstring& folder = {}) {
+    const std::wstring from = folder.empty() ? folder_ : folder;
+    HANDLE uninstaller = startProcess(from + L"\\Uninstall.exe", options);
     EXPECT_EQ(waitForExit(uninstaller, 60000), 0);
     CloseHandle(uninstaller);
-    ASSERT_TRUE(waitUntil([&] { return !exists(folder_) && !keyExists(kUninstallKey); }, 30s));
+    ASSERT_TRUE(waitUntil([&] { return !exists(from) && !keyExists(kUninstallKey); }, 30s));
   }
 
   std::wstring folder_;
@@ -188,6 +189,35 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
   EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"<none>");
   EXPECT_FALSE(keyExists(kSettingsKey));
   EXPECT_FALSE(exists(data_));
+}
+
+// The folder chosen at the first install holds every upgrade, and an
+// install into another folder leaves no watcher running from the old one.
+TEST_F(Installer, UpgradesWhereTheUserInstalledAndStopsTheWatcherWhereverItRuns) {
+  const std::wstring chosen = environment(L"LOCALAPPDATA") + L"\\Programs\\Chosen Place";
+  const std::wstring moved = environment(L"LOCALAPPDATA") + L"\\Programs\\Moved Place";
+  const std::wstring chosenWatcher = chosen + L"\\QuillmarkWatcher.exe";
+  const std::wstring movedWatcher = moved + L"\\QuillmarkWatcher.exe";
+  install(L"/S /D=" + chosen);
+  ASSERT_TRUE(exists(chosenWatcher));
+  ASSERT_TRUE(waitUntil([&] { return processesAt(chosenWatcher).size() == 1; }, 5s));
+  const std::vector<DWORD> before = processesAt(chosenWatcher);
+
+  install();
+  EXPECT_FALSE(exists(folder_));
+  EXPECT_EQ(registryString(kUninstallKey, L"InstallLocation"), chosen);
+  EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"\"" + chosenWatcher + L"\"");
+  EXPECT_TRUE(waitUntil([&] { return processesAt(chosenWatcher).size() == 1; }, 5s));
+  EXPECT_NE(processesAt(chosenWatcher), before);  // the new files' watcher
+
+  install(L"/S /D=" + moved);
+  EXPECT_TRUE(waitUntil([&] { return processesAt(movedWatcher).size() == 1; }, 5s));
+  EXPECT_TRUE(processesAt(chosenWatcher).empty());
+
+  uninstall(L"/S", moved);
+  install(L"/S /D=" + chosen);  // an uninstall entry again, to remove the first folder
+  uninstall(L"/S", chosen);
+  EXPECT_TRUE(processesAt(chosenWatcher).empty());
 }
 
 }  // namespace
