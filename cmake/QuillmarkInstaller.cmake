@@ -16,6 +16,12 @@ set(CPACK_NSIS_MUI_ICON ${QM_ICON_ICO})
 set(CPACK_NSIS_MUI_UNIICON ${QM_ICON_ICO})
 set(CPACK_NSIS_MUI_WELCOMEFINISHPAGE_BITMAP ${QM_ICON_WELCOME_BMP})
 set(CPACK_NSIS_MUI_HEADERIMAGE ${QM_ICON_HEADER_BMP})
+# Signing (scripts/sign-windows): the uninstaller as NSIS writes it, when
+# cpack runs with a certificate; the template takes the line from there.
+find_program(QM_BASH bash)
+set(CPACK_QM_BASH ${QM_BASH})
+set(CPACK_QM_SIGN_SCRIPT ${PROJECT_SOURCE_DIR}/scripts/sign-windows)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/nsis/QuillmarkSigning.cmake)
 # Only the programs: the test libraries install nothing of their own.
 set(CPACK_INSTALL_CMAKE_PROJECTS "${CMAKE_BINARY_DIR};Quillmark;ALL;/")
 # cpack packs what the build made; it must not start a build of its own
