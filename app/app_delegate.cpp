@@ -12,6 +12,7 @@ namespace qm {
 AppDelegate::AppDelegate(Platform& platform)
     : platform_(platform), lifetime_(std::make_shared<AppDelegate*>(this)) {
   loadSettings();
+  clockOffset_ = platform_.runLoop.now() - platform_.runLoop.monotonicNow();
   // Owned here, so its calls never outlive the delegate.
   liveSet_ = std::make_unique<LiveSetWatch>(
       platform_.runLoop, platform_.applicationWindows, platform_.notifications,
@@ -79,6 +80,20 @@ void AppDelegate::applicationDidFinishLaunching() {
       (*self)->requestAccessibilityOnFirstLaunchIfNeeded();
     }
   });
+}
+
+std::optional<Date> AppDelegate::wallDate(std::optional<double> monotonic) const {
+  if (!monotonic) {
+    return std::nullopt;
+  }
+  return platform_.runLoop.now() + (*monotonic - platform_.runLoop.monotonicNow());
+}
+
+std::optional<double> AppDelegate::monotonicTime(std::optional<Date> date) const {
+  if (!date) {
+    return std::nullopt;
+  }
+  return platform_.runLoop.monotonicNow() + (*date - platform_.runLoop.now());
 }
 
 double AppDelegate::autosaveIntervalSeconds() const {

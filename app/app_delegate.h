@@ -94,6 +94,15 @@ class AppDelegate {
   void sessionLockChanged(bool locked);
   // The user logs off or the system shuts down: logged, then quits.
   void sessionWillEnd();
+  // The system goes to sleep, or has woken: like a lock, no save runs while
+  // it sleeps, and one that fell due meanwhile runs after the wake (after
+  // the unlock when the session is locked), through the user's pause.
+  void systemWillSleep();
+  void systemDidWake();
+  // The wall clock was set: durations run on the monotonic clock and are
+  // not moved; a jump of a second or more is logged. Also checked at every
+  // Live monitor tick, for systems that announce nothing.
+  void systemClockChanged();
 
   // Writes the watcher's property list when the watcher lies beside the
   // executable, then boots the agent out and bootstraps it again; a failed
@@ -169,11 +178,12 @@ class AppDelegate {
   std::int64_t waitingAnimationFrame() const { return waitingAnimationFrame_; }
   bool didAskForAccessibility() const { return didAskForAccessibility_; }
   bool hasSeenAbletonRunning() const { return hasSeenAbletonRunning_; }
-  std::optional<Date> abletonStoppedAt() const { return abletonStoppedAt_; }
+  // Kept on the monotonic clock; read and set as wall-clock dates of now.
+  std::optional<Date> abletonStoppedAt() const { return wallDate(abletonStoppedAt_); }
 
   // The state that tests also set, to reach a situation directly.
-  std::optional<Date> nextAutosaveAt() const { return nextAutosaveAt_; }
-  void setNextAutosaveAt(std::optional<Date> value) { nextAutosaveAt_ = value; }
+  std::optional<Date> nextAutosaveAt() const { return wallDate(nextAutosaveAt_); }
+  void setNextAutosaveAt(std::optional<Date> value) { nextAutosaveAt_ = monotonicTime(value); }
   std::int64_t intervalSeconds() const { return intervalSeconds_; }
   void setIntervalSeconds(std::int64_t value) { intervalSeconds_ = value; }
   bool autosaveEnabled() const { return autosaveEnabled_; }
@@ -267,7 +277,15 @@ class AppDelegate {
   void setDidAskForAccessibility(bool value) { didAskForAccessibility_ = value; }
   void setWaitingAnimationFrame(std::int64_t value) { waitingAnimationFrame_ = value; }
   void setHasSeenAbletonRunning(bool value) { hasSeenAbletonRunning_ = value; }
-  void setAbletonStoppedAt(std::optional<Date> value) { abletonStoppedAt_ = value; }
+  void setAbletonStoppedAt(std::optional<Date> value) { abletonStoppedAt_ = monotonicTime(value); }
+  // Between the two clocks, as they read now.
+  std::optional<Date> wallDate(std::optional<double> monotonic) const;
+  std::optional<double> monotonicTime(std::optional<Date> date) const;
+  // Whether nobody can be at the keyboard: the session locked or the
+  // system asleep. Saves that fall due then run once it is over.
+  bool away() const { return sessionLocked_ || asleep_; }
+  void awayChanged(bool wasAway);
+  void runSaveDueWhileAway();
 
   // Invalidates a timer property and clears it.
   static void stopTimer(TimerRef& timer);
@@ -307,18 +325,23 @@ class AppDelegate {
   std::string statusLine_;
   std::unique_ptr<LiveSetWatch> liveSet_;
   bool sessionLocked_ = false;
-  bool saveDueAtUnlock_ = false;
+  bool asleep_ = false;
+  bool saveDueWhileAway_ = false;
+  // Wall clock minus monotonic clock when last looked at.
+  std::optional<double> clockOffset_;
   TimerRef bootstrapRetryTimer_;
   std::vector<std::string> bootstrapArguments_;
   int bootstrapRetriesMade_ = 0;
-  std::optional<Date> nextAutosaveAt_;
+  // On the monotonic clock.
+  std::optional<double> nextAutosaveAt_;
   std::int64_t intervalSeconds_ = 0;
   bool autosaveEnabled_ = false;
   std::string lastStatusMessage_;
   bool didAskForAccessibility_ = false;
   std::int64_t waitingAnimationFrame_ = 0;
   bool hasSeenAbletonRunning_ = false;
-  std::optional<Date> abletonStoppedAt_;
+  // On the monotonic clock.
+  std::optional<double> abletonStoppedAt_;
 };
 
 }  // namespace qm

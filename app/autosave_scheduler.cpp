@@ -33,7 +33,7 @@ void AppDelegate::configureAutosaveTimer() {
   setNextAutosaveAt(std::nullopt);
   // A waiting save belongs to the schedule being replaced.
   stopWaitingForSave();
-  saveDueAtUnlock_ = false;
+  saveDueWhileAway_ = false;
 
   if (!autosaveConditionsHold()) {
     logMessage(platform_.desktop.words().autosaveNotStartedMessage);
@@ -42,7 +42,7 @@ void AppDelegate::configureAutosaveTimer() {
   }
 
   const double interval = autosaveIntervalSeconds();
-  setNextAutosaveAt(platform_.runLoop.now() + interval);
+  nextAutosaveAt_ = platform_.runLoop.monotonicNow() + interval;
   setAutosaveTimer(makeRepeatingTimer(interval, &AppDelegate::handleAutosaveTimer));
   startCountdownTimerIfNeeded();
   logMessage("Autosave timer started: every " + intervalStatusText() + ".");
@@ -52,14 +52,14 @@ void AppDelegate::handleAutosaveTimer() {
   // Every firing counts towards work at risk, also one that finds a save
   // still waiting.
   followLive(runningAbleton());
-  liveSet_->automaticSaveFellDue(platform_.runLoop.now());
-  // A save already waits, or waits for the session to be unlocked: this
-  // fire adds nothing to it.
-  if (pauseCheckTimer() || saveDueAtUnlock_) {
+  liveSet_->automaticSaveFellDue();
+  // A save already waits, or waits for the user to be back: this fire adds
+  // nothing to it.
+  if (pauseCheckTimer() || saveDueWhileAway_) {
     return;
   }
-  if (sessionLocked_) {
-    saveDueAtUnlock_ = true;
+  if (away()) {
+    saveDueWhileAway_ = true;
     return;
   }
   logMessage("Autosave timer fired.");
@@ -112,7 +112,7 @@ void AppDelegate::moveScheduleOn(bool restartSchedule) {
     return;
   }
   // Measured from the end of the attempt.
-  setNextAutosaveAt(platform_.runLoop.now() + autosaveIntervalSeconds());
+  nextAutosaveAt_ = platform_.runLoop.monotonicNow() + autosaveIntervalSeconds();
   startCountdownTimerIfNeeded();
 }
 
@@ -162,27 +162,93 @@ void AppDelegate::sessionLockChanged(bool locked) {
   if (locked == sessionLocked_) {
     return;
   }
+  const bool wasAway = away();
   sessionLocked_ = locked;
   if (locked) {
-    // Keys sent now would go to a locked desktop; a waiting save waits for
-    // the unlock instead.
-    if (pauseCheckTimer()) {
-      stopWaitingForSave();
-      saveDueAtUnlock_ = true;
-      refreshMenu();
-    }
     logMessage("Session locked: no saves until it is unlocked.");
+  } else {
+    const bool due = saveDueWhileAway_ && !asleep_ && autosaveConditionsHold();
+    logMessage(due ? "Session unlocked: the save that fell due meanwhile runs now."
+                   : "Session unlocked.");
+  }
+  awayChanged(wasAway);
+}
+
+void AppDelegate::systemWillSleep() {
+  if (asleep_) {
     return;
   }
-  const bool due = saveDueAtUnlock_ && autosaveConditionsHold();
-  saveDueAtUnlock_ = false;
-  logMessage(due ? "Session unlocked: the save that fell due meanwhile runs now."
-                 : "Session unlocked.");
+  const bool wasAway = away();
+  asleep_ = true;
+  logMessage("System going to sleep: no saves until it wakes.");
+  // Whatever Live answers meanwhile cannot be told apart from the sleep.
+  liveSet_->interrupt();
+  awayChanged(wasAway);
+}
+
+void AppDelegate::systemDidWake() {
+  if (!asleep_) {
+    return;
+  }
+  const bool wasAway = away();
+  asleep_ = false;
+  // The timer that fell due asleep may fire only after this.
+  const bool fellDue = saveDueWhileAway_ || (autosaveTimer() && nextAutosaveAt_ &&
+                                             *nextAutosaveAt_ <= platform_.runLoop.monotonicNow());
+  if (fellDue) {
+    saveDueWhileAway_ = true;
+  }
+  logMessage(fellDue ? "System woke: the save that fell due meanwhile runs after your pause."
+                     : "System woke.");
+  awayChanged(wasAway);
+}
+
+void AppDelegate::awayChanged(bool wasAway) {
+  if (away() == wasAway) {
+    // Still away, or back already: the menu shows the truth again.
+    refreshMenu();
+    return;
+  }
+  liveSet_->awayChanged(away());
+  if (away()) {
+    // Keys sent now would reach nobody; a waiting save waits for the user's
+    // return instead.
+    if (pauseCheckTimer()) {
+      stopWaitingForSave();
+      saveDueWhileAway_ = true;
+    }
+    refreshMenu();
+    return;
+  }
+  runSaveDueWhileAway();
+  refreshMenu();
+}
+
+void AppDelegate::runSaveDueWhileAway() {
+  const bool due = saveDueWhileAway_ && autosaveConditionsHold();
+  saveDueWhileAway_ = false;
   if (due) {
     // The user is back at the keyboard: the rules hold as ever.
     followLive(runningAbleton());
     runDueSave(true);
   }
+}
+
+void AppDelegate::systemClockChanged() {
+  const double offset = platform_.runLoop.now() - platform_.runLoop.monotonicNow();
+  const std::optional<double> previous = clockOffset_;
+  clockOffset_ = offset;
+  if (!previous) {
+    return;
+  }
+  const double jump = std::trunc(offset - *previous);
+  // A NaN fails the comparison: nothing to say.
+  if (!(std::fabs(jump) >= 1)) {
+    return;
+  }
+  const auto seconds = static_cast<long long>(jump);
+  logMessage("System clock changed by " + std::string(seconds > 0 ? "+" : "") +
+             std::to_string(seconds) + " s.");
 }
 
 void AppDelegate::sessionWillEnd() {
@@ -213,10 +279,11 @@ void AppDelegate::handleCountdownTimer() {
 }
 
 double AppDelegate::secondsUntilNextAutosave() const {
-  if (!nextAutosaveAt()) {
+  if (!nextAutosaveAt_) {
     return 0.0;
   }
-  const double remaining = *nextAutosaveAt() - platform_.runLoop.now();
+  // On the monotonic clock: setting the wall clock does not move it.
+  const double remaining = *nextAutosaveAt_ - platform_.runLoop.monotonicNow();
   // A NaN fails the comparison and reads as nothing left.
   return remaining > 0 ? remaining : 0.0;
 }

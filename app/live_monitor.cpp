@@ -11,6 +11,8 @@ void AppDelegate::startLiveMonitor() {
 }
 
 void AppDelegate::handleLiveMonitorTimer() {
+  // A clock set without a word still shows as a gap between the clocks.
+  systemClockChanged();
   // One sample serves the quit state and the schedule alike.
   const RunningApplicationRef live = runningAbleton();
   const bool running = live != nullptr;
@@ -29,12 +31,11 @@ void AppDelegate::handleLiveMonitorTimer() {
     setNextAutosaveAt(std::nullopt);
     stopCountdownTimer();
     stopWaitingForSave();
-    saveDueAtUnlock_ = false;
+    saveDueWhileAway_ = false;
   }
   refreshMenu();
   const std::string& message = lastStatusMessage();
-  liveSet_->checkWorkAtRisk(platform_.runLoop.now(), autosaveIntervalSeconds(),
-                            message.empty() ? statusLine_ : message);
+  liveSet_->checkWorkAtRisk(autosaveIntervalSeconds(), message.empty() ? statusLine_ : message);
 }
 
 void AppDelegate::followLive(const RunningApplicationRef& live) {
@@ -53,14 +54,15 @@ void AppDelegate::updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning
   if (!hasSeenAbletonRunning()) {
     return;
   }
-  if (!abletonStoppedAt()) {
-    setAbletonStoppedAt(platform_.runLoop.now());
+  if (!abletonStoppedAt_) {
+    abletonStoppedAt_ = platform_.runLoop.monotonicNow();
     setLastStatusMessage(std::string(kAbletonClosedStatusMessage));
     return;
   }
-  // Measured on the wall clock: ticks come late while a save blocks the
-  // main thread. A NaN fails the comparison and keeps waiting.
-  const double elapsed = platform_.runLoop.now() - *abletonStoppedAt();
+  // Measured on the monotonic clock, not by ticks, which come late while a
+  // save blocks the main thread. A NaN fails the comparison and keeps
+  // waiting.
+  const double elapsed = platform_.runLoop.monotonicNow() - *abletonStoppedAt_;
   if (elapsed >= kAutomaticQuitDelay) {
     stopTimer(autosaveTimer_);
     stopCountdownTimer();

@@ -189,7 +189,7 @@ void LiveSetWatch::keysPosted(bool manual, const std::string& time) {
   watch.time = time;
   watch.title = title_;
   watch.set = title_ ? parseLiveSetTitle(*title_) : std::nullopt;
-  watch.startedAt = runLoop_.now();
+  watch.startedAt = runLoop_.monotonicNow();
   watch_ = std::move(watch);
   const std::weak_ptr<LiveSetWatch*> alive = lifetime_;
   watchTimer_ = runLoop_.scheduleRepeatingTimer(kLiveWindowLookInterval, [alive] {
@@ -219,7 +219,7 @@ void LiveSetWatch::lookDuringWatch() {
     return;
   }
   // A NaN fails the comparison and keeps watching until an outcome.
-  if (runLoop_.now() - watch_->startedAt >= kSaveConfirmationSeconds) {
+  if (runLoop_.monotonicNow() - watch_->startedAt >= kSaveConfirmationSeconds) {
     if (watchTimer_) {
       watchTimer_->invalidate();
       watchTimer_.reset();
@@ -265,6 +265,10 @@ void LiveSetWatch::judgeWatch(const std::optional<std::string>& title, bool moda
              ": no automatic saves until its title changes.");
 }
 
+void LiveSetWatch::interrupt() {
+  endWatch();
+}
+
 void LiveSetWatch::endWatch() {
   if (watchTimer_) {
     watchTimer_->invalidate();
@@ -280,8 +284,8 @@ void LiveSetWatch::report(const std::string& statusMessage, const std::string& l
 // ---------------------------------------------------------------------------
 // Work at risk
 
-void LiveSetWatch::automaticSaveFellDue(Date now) {
-  lastDue_ = now;
+void LiveSetWatch::automaticSaveFellDue() {
+  lastDue_ = runLoop_.monotonicNow();
   readTitle();
   if (!titleTellsChanges()) {
     return;
@@ -316,13 +320,26 @@ void LiveSetWatch::endStretch() {
   notified_ = false;
 }
 
-void LiveSetWatch::checkWorkAtRisk(Date now, double intervalSeconds, const std::string& body) {
-  // While Live's answer to the last keys is awaited, the status would claim
-  // a save that is not confirmed: the notification waits for the outcome.
-  if (!stretchStart_ || notified_ || watching()) {
+void LiveSetWatch::awayChanged(bool away) {
+  const double now = runLoop_.monotonicNow();
+  if (away) {
+    awaySince_ = now;
     return;
   }
-  const double elapsed = now - *stretchStart_;
+  if (awaySince_ && stretchStart_) {
+    *stretchStart_ += now - std::max(*awaySince_, *stretchStart_);
+  }
+  awaySince_.reset();
+}
+
+void LiveSetWatch::checkWorkAtRisk(double intervalSeconds, const std::string& body) {
+  // While Live's answer to the last keys is awaited, the status would claim
+  // a save that is not confirmed: the notification waits for the outcome.
+  // Nobody would read it while away.
+  if (!stretchStart_ || notified_ || watching() || awaySince_) {
+    return;
+  }
+  const double elapsed = runLoop_.monotonicNow() - *stretchStart_;
   if (!(elapsed >= std::max(2 * intervalSeconds, kWorkAtRiskMinimumSeconds))) {
     return;
   }

@@ -67,15 +67,19 @@ class LiveSetWatch {
   // A watch that can confirm a save is running: it holds automatic saves
   // back.
   bool watching() const;
+  // The system slept meanwhile: a running watch ends without an outcome.
+  void interrupt();
 
   // The stretch in which automatic saves fall due and none ends confirmed.
-  void automaticSaveFellDue(Date now);
+  void automaticSaveFellDue();
   void automaticSaveSent();
   void automaticSaveFailed();
   void endStretch();
+  // Time away from the keyboard (locked or asleep) does not count.
+  void awayChanged(bool away);
   // Once the stretch is long enough: one notification, with `body` as its
   // text, and its title logged.
-  void checkWorkAtRisk(Date now, double intervalSeconds, const std::string& body);
+  void checkWorkAtRisk(double intervalSeconds, const std::string& body);
 
  private:
   struct Watch {
@@ -84,7 +88,8 @@ class LiveSetWatch {
     // The title when the keys went, and the set it showed.
     std::optional<std::string> title;
     std::optional<LiveSetTitle> set;
-    Date startedAt = 0;
+    // On the monotonic clock, as every time here.
+    double startedAt = 0;
     // Past its 10 s without an outcome: only a save can still show.
     bool late = false;
   };
@@ -120,8 +125,9 @@ class LiveSetWatch {
   std::optional<Watch> watch_;
   TimerRef watchTimer_;
 
-  std::optional<Date> stretchStart_;
-  Date lastDue_ = 0;
+  std::optional<double> stretchStart_;
+  double lastDue_ = 0;
+  std::optional<double> awaySince_;
   bool notified_ = false;
 };
 

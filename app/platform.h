@@ -38,7 +38,12 @@ class RunLoop {
  public:
   virtual ~RunLoop() = default;
 
+  // The wall clock: for times of day that a person reads. It jumps when the
+  // clock is set.
   virtual Date now() const = 0;
+  // Seconds on a clock that never jumps and keeps counting while the system
+  // sleeps, from an arbitrary origin: for every duration.
+  virtual double monotonicNow() const = 0;
 
   // A repeating timer on the main run loop, registered for the default mode
   // and added for the common modes, so it also fires while a menu is open or

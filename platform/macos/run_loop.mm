@@ -2,6 +2,8 @@
 
 #import <Foundation/Foundation.h>
 
+#include <mach/mach_time.h>
+
 #include <unistd.h>
 
 #include <functional>
@@ -64,6 +66,15 @@ class MacTimer final : public Timer {
 class MacRunLoop final : public RunLoop {
  public:
   Date now() const override { return [[NSDate date] timeIntervalSince1970]; }
+  // Counts through sleep, unlike mach_absolute_time.
+  double monotonicNow() const override {
+    static const double secondsPerTick = [] {
+      mach_timebase_info_data_t timebase{};
+      mach_timebase_info(&timebase);
+      return static_cast<double>(timebase.numer) / timebase.denom / 1e9;
+    }();
+    return static_cast<double>(mach_continuous_time()) * secondsPerTick;
+  }
 
   TimerRef scheduleRepeatingTimer(double interval, std::function<void()> callback) override {
     QMCallbackTarget* target = [[QMCallbackTarget alloc] initWithCallback:std::move(callback)];

@@ -233,6 +233,10 @@ ClickResult Process::choose(const SimMenuItemRef& item) {
 // RunLoop
 
 Date Process::now() const {
+  return world_.wallNow();
+}
+
+double Process::monotonicNow() const {
   return world_.now();
 }
 

@@ -79,6 +79,7 @@ class Process final : private RunLoop,
  private:
   // RunLoop
   Date now() const override;
+  double monotonicNow() const override;
   TimerRef scheduleRepeatingTimer(double interval, std::function<void()> callback) override;
   void performAfterDelay(double delay, std::function<void()> callback) override;
   void sleepMicroseconds(std::uint32_t microseconds) override;

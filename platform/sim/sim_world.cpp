@@ -530,6 +530,21 @@ void World::deliverUserKeysUntil(Date time) {
   std::erase_if(typing_, [](const TypingSpan& span) { return span.next >= span.count; });
 }
 
+void World::sleepSystem(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) {
+    throw std::invalid_argument("a sleep lasts a finite time >= 0");
+  }
+  if (callDepth_ > 0) {
+    throw std::logic_error("sleep from inside a main-thread call");
+  }
+  // Keys typed up to now arrive; those the user would have typed while the
+  // machine slept never do.
+  deliverUserKeysUntil(now_);
+  typing_.clear();
+  now_ += seconds;
+  lastUserPressAt_ = now_;
+}
+
 void World::userKeyAt(Date time) {
   lastUserPressAt_ = time;
   userKeyPresses_.push_back(UserKeyPress{time, frontmost_});

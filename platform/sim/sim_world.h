@@ -151,7 +151,18 @@ class World {
   // NSTimer's floor for a non-positive interval.
   static constexpr double kMinimumTimerInterval = 0.0001;
 
+  // The world's clock, on which timers, scripted lines and every record run:
+  // the monotonic clock of its processes, which never jumps.
   Date now() const { return now_; }
+  // The wall clock of its processes: the same until the clock is set.
+  Date wallNow() const { return now_ + wallOffset_; }
+  // The wall clock moves `seconds` (negative: back); nothing is told.
+  void jumpWallClock(double seconds) { wallOffset_ += seconds; }
+  // The machine sleeps: both clocks move `seconds` while nothing runs and no
+  // key is typed; what came due meanwhile runs at the next advance, each
+  // repeating timer once. The wake itself is a key press, as a key or the
+  // lid wakes a machine. Not allowed from inside a call.
+  void sleepSystem(double seconds);
   // Runs every call due up to `time`, in order of due time and then posting
   // order, each seeing now() equal to its due time; then sets the clock to
   // `time`. A call that sleeps moves the clock on, and what came due meanwhile
@@ -428,6 +439,7 @@ class World {
   const Application* application(int pid) const;
 
   Date now_;
+  double wallOffset_ = 0;
   std::uint64_t nextSeq_ = 0;
   int callDepth_ = 0;
   int modalDepth_ = 0;
