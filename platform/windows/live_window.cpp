@@ -5,6 +5,8 @@
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -110,37 +112,69 @@ std::optional<std::string> mainTitleOf(DWORD pid) {
   return narrow(*title);
 }
 
-// Calls back on the thread that made it (its message loop) for each title
-// change of a top-level window of the process. The system calls one static
-// procedure for every hook; it finds the observation by the hook.
+// Calls back on the thread that made it, from its message loop, for each
+// title change of a top-level window of the process. The system calls one
+// static procedure for every hook, also inside any call of this thread that
+// waits on another thread (a SendMessage, Shell_NotifyIconW): the title is
+// read there at once, and handed over through a posted message, so the core
+// hears of it between two of its own steps, never in the middle of one.
 class TitleObservation final : public Observation {
  public:
   using Changed = std::function<void(const std::optional<std::string>&)>;
 
-  TitleObservation(DWORD pid, Changed changed) : pid_(pid), changed_(std::move(changed)) {
+  TitleObservation(DWORD pid, Changed changed)
+      : pid_(pid), id_(++lastId()), changed_(std::move(changed)) {
     // Only that process's events. WINEVENT_SKIPOWNPROCESS would add nothing
     // to that, and with a process named Wine 8 delivers no event at all.
     hook_ = SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
                             &TitleObservation::announce, pid, 0, WINEVENT_OUTOFCONTEXT);
-    if (hook_ != nullptr) {
-      observations()[hook_] = this;
+    if (hook_ != nullptr && messageWindow() != nullptr) {
+      byHook()[hook_] = this;
+      byId()[id_] = this;
     }
   }
   ~TitleObservation() override {
+    byId().erase(id_);
     if (hook_ != nullptr) {
-      observations().erase(hook_);
+      byHook().erase(hook_);
       UnhookWinEvent(hook_);
     }
   }
   TitleObservation(const TitleObservation&) = delete;
   TitleObservation& operator=(const TitleObservation&) = delete;
 
-  bool hooked() const { return hook_ != nullptr; }
+  bool hooked() const { return byId().contains(id_); }
 
  private:
-  static std::map<HWINEVENTHOOK, TitleObservation*>& observations() {
-    static std::map<HWINEVENTHOOK, TitleObservation*> byHook;
-    return byHook;
+  static constexpr UINT kTitlesMessage = WM_APP + 1;
+
+  static std::uint64_t& lastId() {
+    static std::uint64_t id = 0;
+    return id;
+  }
+  static std::map<HWINEVENTHOOK, TitleObservation*>& byHook() {
+    static std::map<HWINEVENTHOOK, TitleObservation*> observations;
+    return observations;
+  }
+  // By a number never used again: a posted message may outlive its
+  // observation, and a hook handle may be reused.
+  static std::map<std::uint64_t, TitleObservation*>& byId() {
+    static std::map<std::uint64_t, TitleObservation*> observations;
+    return observations;
+  }
+
+  static HWND messageWindow() {
+    static const HWND window = [] {
+      WNDCLASSEXW windowClass{};
+      windowClass.cbSize = sizeof windowClass;
+      windowClass.lpfnWndProc = &TitleObservation::windowProcedure;
+      windowClass.hInstance = GetModuleHandleW(nullptr);
+      windowClass.lpszClassName = L"QuillmarkTitleChanges";
+      RegisterClassExW(&windowClass);
+      return CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                             nullptr, windowClass.hInstance, nullptr);
+    }();
+    return window;
   }
 
   static void CALLBACK announce(HWINEVENTHOOK hook, DWORD event, HWND window, LONG object,
@@ -149,8 +183,8 @@ class TitleObservation final : public Observation {
     (void)thread;
     (void)time;
     // Events queued before an unhook may still arrive after it.
-    const auto found = observations().find(hook);
-    if (found == observations().end() || object != OBJID_WINDOW || child != CHILDID_SELF ||
+    const auto found = byHook().find(hook);
+    if (found == byHook().end() || object != OBJID_WINDOW || child != CHILDID_SELF ||
         window == nullptr || GetAncestor(window, GA_ROOT) != window) {
       return;
     }
@@ -159,15 +193,35 @@ class TitleObservation final : public Observation {
     if (GetWindowThreadProcessId(window, &pid) == 0 || pid != self.pid_) {
       return;
     }
-    // The title of this instant; the call may end the observation.
-    const std::optional<std::string> title = mainTitleOf(self.pid_);
-    const Changed changed = self.changed_;
-    changed(title);
+    // The title of this instant.
+    self.pending_.push_back(mainTitleOf(self.pid_));
+    if (self.pending_.size() == 1) {
+      PostMessageW(messageWindow(), kTitlesMessage, 0, static_cast<LPARAM>(self.id_));
+    }
+  }
+
+  static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kTitlesMessage) {
+      return DefWindowProcW(window, message, wParam, lParam);
+    }
+    const std::uint64_t id = static_cast<std::uint64_t>(lParam);
+    // Each call may end this observation or others.
+    for (auto found = byId().find(id); found != byId().end() && !found->second->pending_.empty();
+         found = byId().find(id)) {
+      TitleObservation& self = *found->second;
+      const std::optional<std::string> title = std::move(self.pending_.front());
+      self.pending_.pop_front();
+      const Changed changed = self.changed_;
+      changed(title);
+    }
+    return 0;
   }
 
   DWORD pid_;
+  std::uint64_t id_;
   Changed changed_;
   HWINEVENTHOOK hook_ = nullptr;
+  std::deque<std::optional<std::string>> pending_;
 };
 
 class WinApplicationWindows final : public ApplicationWindows {

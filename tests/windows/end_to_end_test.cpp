@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -410,6 +411,170 @@ TEST_F(EndToEndTest, NoSaveWhileTheSessionIsLockedOneAfterTheUnlockAndAQuitWhenI
   EXPECT_FALSE(trayHasIcon(tray));
   EXPECT_TRUE(hadIcon || wineTray() == nullptr);
   EXPECT_EQ(lines("Session ending: Quillmark quits."), 1) << readWholeFile(logPath);
+}
+
+// Live's set as its title shows it: the stand-in Live titles its window as
+// Live does and saves, asks or ignores the keys as told.
+class LiveSetEndToEndTest : public EndToEndTest {
+ protected:
+  // Live (with the options) and the window the user works in, then
+  // Quillmark; the user works in the other window.
+  void start(const std::vector<std::wstring>& options, bool edited) {
+    std::vector<std::wstring> arguments{liveStatus.wstring()};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    live = std::make_unique<ChildProcess>(widen(QM_STAND_IN_LIVE_EXE), arguments);
+    liveWindow = live->waitForWindow();
+    ASSERT_NE(liveWindow, nullptr);
+    if (edited) {
+      PostMessageW(liveWindow, kStandInEditMessage, 0, 0);
+    }
+    startQuillmark();
+    keeperWindow = startFocusKeeper(keeper);
+  }
+
+  void startQuillmark() {
+    quillmark =
+        std::make_unique<ChildProcess>(widen(QM_QUILLMARK_EXE), std::vector<std::wstring>{});
+    ASSERT_TRUE(waitUntil([&] { return lines("Autosave timer started: every 10 sec.") == 1; }, 10));
+    started = Clock::now();
+  }
+
+  // Until the n-th save point has passed, and a little more.
+  void waitForSavePoint(int n) {
+    ASSERT_TRUE(waitUntil([&] { return lines("Autosave timer fired.") >= n; }, 10.0 * n + 5))
+        << readWholeFile(logPath);
+  }
+
+  ChildProcess keeper{widen(QM_FOCUS_KEEPER_EXE), {keeperStatus.wstring()}};
+  std::unique_ptr<ChildProcess> live;
+  std::unique_ptr<ChildProcess> quillmark;
+  HWND liveWindow = nullptr;
+  HWND keeperWindow = nullptr;
+  Clock::time_point started;
+  const std::string sent = "Autosave command sent successfully.";
+};
+
+TEST_F(LiveSetEndToEndTest, SaveConfirmedThenNoneWhileNothingChangedThenTheNextChangeSaved) {
+  start({L"--set", L"Jam Session"}, true);
+  ASSERT_TRUE(waitUntil([&] { return lines("Live saved “Jam Session”.") == 1; }, 30))
+      << readWholeFile(logPath) << readWholeFile(liveStatus);
+  const double confirmed = secondsSince(started);
+  EXPECT_EQ(readCounts(liveStatus).stored, 1);
+  EXPECT_EQ(lines("Live's window reads “Jam Session* [Jam Session] - Ableton Live 12 Suite”."), 1)
+      << readWholeFile(logPath);
+  EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == keeperWindow; }, 3));
+  const StandInCounts afterSave = readCounts(liveStatus);
+
+  // The next save point finds nothing to save: Live is not even activated.
+  waitForSavePoint(2);
+  ASSERT_TRUE(waitUntil(
+      [&] { return lines("Autosave skipped: “Jam Session” has no unsaved changes.") == 1; }, 2))
+      << readWholeFile(logPath);
+  EXPECT_FALSE(
+      waitUntil([&] { return readCounts(liveStatus).activations > afterSave.activations; }, 1));
+  EXPECT_EQ(readCounts(liveStatus).saves, afterSave.saves);
+  EXPECT_EQ(lines(sent), 1);
+
+  // A change: the next save point saves it.
+  PostMessageW(liveWindow, kStandInEditMessage, 0, 0);
+  ASSERT_TRUE(waitUntil([&] { return readCounts(liveStatus).stored == 2; }, 12))
+      << readWholeFile(logPath);
+  EXPECT_TRUE(waitUntil([&] { return lines("Live saved “Jam Session”.") == 2; }, 2));
+  EXPECT_EQ(lines(sent), 2);
+  EXPECT_EQ(readCounts(keeperStatus).keys, 0);
+  std::printf("[ FIGURE   ] save confirmed %.1f s after start\n", confirmed);
+}
+
+TEST_F(LiveSetEndToEndTest, UntitledSetGetsOneSaveDialogAndNoSecondCtrlSWhileItStays) {
+  start({L"--untitled"}, false);
+  const std::string asked =
+      "Live opened a dialog instead of saving “Untitled”: no automatic saves until its title "
+      "changes.";
+  ASSERT_TRUE(waitUntil([&] { return lines(asked) == 1; }, 16)) << readWholeFile(logPath);
+  EXPECT_TRUE(showsWindow(live->pid(), L"#32770"));
+  EXPECT_EQ(readCounts(liveStatus).dialogs, 1);
+
+  // Two more save points pass with the dialog open: nothing is sent.
+  waitForSavePoint(3);
+  EXPECT_FALSE(waitUntil([&] { return lines(sent) > 1; }, 1)) << readWholeFile(logPath);
+  EXPECT_EQ(readCounts(liveStatus).dialogs, 1);
+  EXPECT_EQ(readCounts(liveStatus).saves, 1);
+  EXPECT_EQ(lines(asked), 1);
+  EXPECT_EQ(lines("Autosave waiting: Live is showing a dialog."), 0);
+}
+
+TEST_F(LiveSetEndToEndTest, LiveThatIgnoresTheKeysDidNotSave) {
+  start({L"--set", L"Deaf", L"--deaf"}, true);
+  ASSERT_TRUE(waitUntil([&] { return lines(sent) == 1; }, 16)) << readWholeFile(logPath);
+  const Clock::time_point keys = Clock::now();
+  ASSERT_TRUE(
+      waitUntil([&] { return lines("Live did not save “Deaf” within 10 seconds.") == 1; }, 13))
+      << readWholeFile(logPath);
+  const double after = secondsSince(keys);
+  EXPECT_GE(after, 9.0);
+  EXPECT_LE(after, 11.5);
+  EXPECT_GE(readCounts(liveStatus).saves, 1);
+  EXPECT_EQ(readCounts(liveStatus).stored, 0);
+  EXPECT_EQ(lines("Live saved “Deaf”."), 0);
+}
+
+TEST_F(LiveSetEndToEndTest, NotepadsSaveAsDialogIsDetectedAndNoSecondCtrlSIsSent) {
+  // Wine's Notepad with no file, under Live's name: Ctrl+S opens Save As.
+  wchar_t windowsFolder[MAX_PATH] = L"";
+  GetWindowsDirectoryW(windowsFolder, MAX_PATH);
+  const fs::path liveProgram = folder.path() / "Ableton Live 12 Suite.exe";
+  fs::copy_file(fs::path(windowsFolder) / "notepad.exe", liveProgram);
+  live = std::make_unique<ChildProcess>(liveProgram.wstring(), std::vector<std::wstring>{});
+  ASSERT_NE(live->waitForWindow(), nullptr);
+  startQuillmark();
+  keeperWindow = startFocusKeeper(keeper);
+
+  const std::string asked =
+      "Live opened a dialog instead of saving: no automatic saves until its title changes.";
+  ASSERT_TRUE(waitUntil([&] { return lines(asked) == 1; }, 16)) << readWholeFile(logPath);
+  EXPECT_TRUE(showsWindow(live->pid(), L"#32770"));
+  waitForSavePoint(2);
+  EXPECT_FALSE(waitUntil([&] { return lines(sent) > 1; }, 1)) << readWholeFile(logPath);
+  EXPECT_TRUE(showsWindow(live->pid(), L"#32770"));
+  EXPECT_EQ(readCounts(keeperStatus).keys, 0);
+}
+
+// A figure, run by hand (--gtest_also_run_disabled_tests; QM_IDLE_MINUTES,
+// 3 by default): how often Live comes forward while its set stays saved,
+// for a Live whose title never shows the mark, as every Live was read
+// before, and for one whose title does.
+TEST_F(LiveSetEndToEndTest, DISABLED_IdleStretchWithASavedSet) {
+  const char* minutesText = std::getenv("QM_IDLE_MINUTES");
+  const double minutes = minutesText != nullptr ? std::atof(minutesText) : 3.0;
+  for (const bool markShown : {false, true}) {
+    std::vector<std::wstring> options{L"--set", L"Idle"};
+    if (!markShown) {
+      options.push_back(L"--no-mark");
+    }
+    fs::remove(logPath);
+    start(options, true);
+    // The one change is saved first; from then on the set stays saved.
+    ASSERT_TRUE(waitUntil([&] { return readCounts(liveStatus).stored == 1; }, 16));
+    ASSERT_TRUE(waitUntil([&] { return GetForegroundWindow() == keeperWindow; }, 3));
+    const int before = readCounts(liveStatus).activations;
+    const Clock::time_point from = Clock::now();
+    waitUntil([] { return false; }, minutes * 60);
+    const int activations = readCounts(liveStatus).activations - before;
+    std::printf(
+        "[ FIGURE   ] title %s the mark: Live brought forward %d times in %.1f min, %.0f an "
+        "hour\n",
+        markShown ? "shows" : "never shows", activations, secondsSince(from) / 60,
+        activations * 3600.0 / secondsSince(from));
+    quillmark.reset();
+    live.reset();
+    ASSERT_TRUE(waitUntil(
+        [] {
+          return makeWorkspace()
+              ->runningApplicationsWithBundleIdentifier("com.ableton.live")
+              .empty();
+        },
+        5));
+  }
 }
 
 }  // namespace
