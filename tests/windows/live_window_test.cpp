@@ -20,6 +20,12 @@ namespace {
 constexpr WORD kStandInSaveCommand = 1;
 constexpr wchar_t kSuffix[] = L" - Ableton Live 12 Suite";
 
+// Hidden as IsWindowVisible reads it. ShowWindow(SW_HIDE) and destroying a
+// shown window wait 2 s under Wine for an X server without a window manager.
+void hide(HWND window) {
+  SetWindowLongPtrW(window, GWL_STYLE, GetWindowLongPtrW(window, GWL_STYLE) & ~WS_VISIBLE);
+}
+
 // A plain top-level window of this process; gone with the object.
 class OwnWindow {
  public:
@@ -27,7 +33,10 @@ class OwnWindow {
     window_ = CreateWindowExW(0, L"STATIC", title, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, width,
                               height, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
   }
-  ~OwnWindow() { DestroyWindow(window_); }
+  ~OwnWindow() {
+    hide(window_);
+    DestroyWindow(window_);
+  }
   OwnWindow(const OwnWindow&) = delete;
   OwnWindow& operator=(const OwnWindow&) = delete;
   HWND handle() const { return window_; }
@@ -73,7 +82,7 @@ TEST_F(LiveWindowTest, MainWindowIsTheOneWithLiveTitleElseTheLargestUnowned) {
   // Minimised, it keeps its size.
   ShowWindow(plugIn.handle(), SW_MINIMIZE);
   EXPECT_EQ(windows->mainWindowTitle(ownPid), "Operator/1-Audio");
-  ShowWindow(plugIn.handle(), SW_HIDE);
+  hide(plugIn.handle());
   EXPECT_EQ(windows->mainWindowTitle(ownPid), "Untitled - Some Other Program");
 
   // A title longer than the first buffer, in UTF-8.
@@ -93,7 +102,7 @@ TEST_F(LiveWindowTest, DisabledMainWindowOrVisibleDialogReadsAsModal) {
   const HWND dialog = openModelessDialog();
   ASSERT_NE(dialog, nullptr);
   EXPECT_TRUE(windows->showsModalDialog(ownPid));
-  ShowWindow(dialog, SW_HIDE);
+  hide(dialog);
   EXPECT_FALSE(windows->showsModalDialog(ownPid));
   DestroyWindow(dialog);
   EXPECT_FALSE(windows->showsModalDialog(0x7FFFFFF0));  // no such process
