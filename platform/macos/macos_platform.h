@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,6 +26,22 @@ std::unique_ptr<StatusBar> makeStatusBar();
 std::unique_ptr<Alerts> makeAlerts();
 std::unique_ptr<Graphics> makeGraphics();
 std::unique_ptr<System> makeSystem();
+
+// What the system announces of the machine and the session, each on the main
+// thread.
+struct SystemEventCallbacks {
+  std::function<void()> willSleep;
+  std::function<void()> didWake;
+  // The screen was locked or unlocked, or fast user switching took the
+  // session away from the screen or brought it back.
+  std::function<void(bool locked)> lockChanged;
+  // The wall clock was set.
+  std::function<void()> clockChanged;
+  // The user logs out, or the Mac restarts or shuts down.
+  std::function<void()> sessionWillEnd;
+};
+// Calls the callbacks until the observation is destroyed.
+ObservationRef observeSystemEvents(SystemEventCallbacks callbacks);
 
 // The CGEventRef behind an event of makeKeyboardEvents(), so that tests can
 // read what was made without posting it.

@@ -8,13 +8,16 @@
 #include "app_delegate.h"
 #include "macos_platform.h"
 
-// Receives the launch notification and hands it to the C++ delegate.
+// Receives the launch notification and hands it to the C++ delegate, then
+// tells it of sleep, the lock, user switching, a set clock and the end of the
+// session until the application terminates.
 @interface QMApplicationDelegate : NSObject <NSApplicationDelegate>
 - (instancetype)initWithDelegate:(qm::AppDelegate*)delegate;
 @end
 
 @implementation QMApplicationDelegate {
   qm::AppDelegate* _delegate;
+  qm::ObservationRef _systemEvents;
 }
 
 - (instancetype)initWithDelegate:(qm::AppDelegate*)delegate {
@@ -28,6 +31,20 @@
 - (void)applicationDidFinishLaunching:(NSNotification*)notification {
   (void)notification;
   _delegate->applicationDidFinishLaunching();
+  // Only now: the delegate's menu and timers exist.
+  qm::AppDelegate* delegate = _delegate;
+  _systemEvents = qm::macos::observeSystemEvents({
+      .willSleep = [delegate] { delegate->systemWillSleep(); },
+      .didWake = [delegate] { delegate->systemDidWake(); },
+      .lockChanged = [delegate](bool locked) { delegate->sessionLockChanged(locked); },
+      .clockChanged = [delegate] { delegate->systemClockChanged(); },
+      .sessionWillEnd = [delegate] { delegate->sessionWillEnd(); },
+  });
+}
+
+- (void)applicationWillTerminate:(NSNotification*)notification {
+  (void)notification;
+  _systemEvents.reset();
 }
 
 @end

@@ -6,7 +6,9 @@
 // the type-check parses it. Nothing here touches the application's own
 // defaults domain. Only the focus check activates an application (Finder,
 // then the one that was in front), and only the user-activity check posts
-// keys, to this test process. The window checks read the windows of this
+// keys, to this test process. Only the screen-lock check posts the
+// distributed notifications of the lock, which every program of the session
+// hears: locked, then at once unlocked. The window checks read the windows of this
 // program started again as a window host, as Quillmark reads Live's.
 
 #import <AppKit/AppKit.h>
@@ -33,6 +35,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -878,6 +881,113 @@ TEST_F(AppKitPortsTest, NotificationOutsideABundleIsDropped) {
   const std::unique_ptr<Notifications> notifications = makeNotifications();
   notifications->postNotification("Quillmark has not saved your set for 20 minutes",
                                   "Live did not save");
+}
+
+// Each system event as a word, in the order heard.
+SystemEventCallbacks recordingInto(std::vector<std::string>& heard) {
+  return {
+      .willSleep = [&heard] { heard.push_back("sleep"); },
+      .didWake = [&heard] { heard.push_back("wake"); },
+      .lockChanged = [&heard](bool locked) { heard.push_back(locked ? "locked" : "unlocked"); },
+      .clockChanged = [&heard] { heard.push_back("clock"); },
+      .sessionWillEnd = [&heard] { heard.push_back("session ends"); },
+  };
+}
+
+// Runs the main run loop until `count` events were heard, for 3 s at most.
+bool awaitHeard(const std::vector<std::string>& heard, std::size_t count) {
+  for (int turn = 0; turn < 60 && heard.size() < count; ++turn) {
+    spin(NSDefaultRunLoopMode, 0.05);
+  }
+  return heard.size() >= count;
+}
+
+void postWorkspaceEvents() {
+  NSWorkspace* workspace = [NSWorkspace sharedWorkspace];
+  for (NSString* name :
+       {NSWorkspaceWillSleepNotification, NSWorkspaceDidWakeNotification,
+        NSWorkspaceSessionDidResignActiveNotification,
+        NSWorkspaceSessionDidBecomeActiveNotification, NSWorkspaceWillPowerOffNotification}) {
+    [[workspace notificationCenter] postNotificationName:name object:workspace];
+  }
+  [[NSNotificationCenter defaultCenter] postNotificationName:NSSystemClockDidChangeNotification
+                                                      object:nil];
+}
+
+TEST_F(AppKitPortsTest, SleepUserSwitchingClockAndLogoutReachTheirCallbacks) {
+  std::vector<std::string> heard;
+  ObservationRef observation = observeSystemEvents(recordingInto(heard));
+  postWorkspaceEvents();
+  EXPECT_EQ(heard, (std::vector<std::string>{"sleep", "wake", "locked", "unlocked", "session ends",
+                                             "clock"}));
+
+  observation.reset();
+  heard.clear();
+  postWorkspaceEvents();
+  spin(NSDefaultRunLoopMode, 0.1);
+  EXPECT_TRUE(heard.empty());
+}
+
+// AppKit suspends distributed notifications while the application is not
+// active, as an accessory application almost always is: the lock must come
+// through all the same, when posted as the system posts it.
+TEST_F(AppKitPortsTest, ScreenLockArrivesWhileDeliveryIsSuspended) {
+  NSDistributedNotificationCenter* distributed = [NSDistributedNotificationCenter defaultCenter];
+  const BOOL wasSuspended = [distributed suspended];
+  [distributed setSuspended:YES];
+  std::vector<std::string> heard;
+  ObservationRef observation = observeSystemEvents(recordingInto(heard));
+
+  [distributed postNotificationName:@"com.apple.screenIsLocked"
+                             object:nil
+                           userInfo:nil
+                 deliverImmediately:NO];
+  EXPECT_TRUE(awaitHeard(heard, 1));
+  [distributed postNotificationName:@"com.apple.screenIsUnlocked"
+                             object:nil
+                           userInfo:nil
+                 deliverImmediately:NO];
+  EXPECT_TRUE(awaitHeard(heard, 2));
+  EXPECT_EQ(heard, (std::vector<std::string>{"locked", "unlocked"}));
+
+  // Ended, the observer is gone from the distributed center too.
+  observation.reset();
+  [distributed postNotificationName:@"com.apple.screenIsUnlocked"
+                             object:nil
+                           userInfo:nil
+                 deliverImmediately:YES];
+  spin(NSDefaultRunLoopMode, 0.3);
+  EXPECT_EQ(heard.size(), 2u);
+  [distributed setSuspended:wasSuspended];
+}
+
+// The clock's notification may be posted on any thread; the delegate is
+// called on the main thread alone, and not at all once the observation ends.
+TEST_F(AppKitPortsTest, ClockChangeFromAnotherThreadIsHandledOnTheMainThread) {
+  std::vector<bool> onMainThread;
+  SystemEventCallbacks callbacks;
+  callbacks.clockChanged = [&] { onMainThread.push_back([NSThread isMainThread]); };
+  ObservationRef observation = observeSystemEvents(callbacks);
+  const auto postFromAnotherThread = [] {
+    std::thread([] {
+      @autoreleasepool {
+        [[NSNotificationCenter defaultCenter]
+            postNotificationName:NSSystemClockDidChangeNotification
+                          object:nil];
+      }
+    }).join();
+  };
+
+  postFromAnotherThread();
+  EXPECT_TRUE(onMainThread.empty());
+  spin(NSDefaultRunLoopMode, 0.1);
+  EXPECT_EQ(onMainThread, std::vector<bool>{true});
+
+  // Handed over, then ended before the main thread got to it.
+  postFromAnotherThread();
+  observation.reset();
+  spin(NSDefaultRunLoopMode, 0.1);
+  EXPECT_EQ(onMainThread.size(), 1u);
 }
 
 }  // namespace
