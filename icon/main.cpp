@@ -20,20 +20,12 @@
 #include "cairo_replay.h"
 #include "icon_drawing.h"
 #include "icon_files.h"
-#include "sim_ui.h"
+#include "recording_canvas.h"
 
 namespace {
 
 using namespace qm;
-using simtool::SurfacePtr;
-
-// The application core's drawing, recorded.
-class RecordingGraphics final : public Graphics {
- public:
-  std::unique_ptr<ImageCanvas> beginImage(Size size) override {
-    return std::make_unique<sim::SimCanvas>(size);
-  }
-};
+using render::SurfacePtr;
 
 struct ContextDeleter {
   void operator()(cairo_t* cr) const { cairo_destroy(cr); }
@@ -56,12 +48,12 @@ constexpr IcnsSlot kIcnsSlots[] = {
 
 SurfacePtr renderIcon(Graphics& graphics, int side, IconMargin margin, std::string* error) {
   const ImageRef image = applicationIconImage(graphics, side, margin);
-  const auto recorded = std::dynamic_pointer_cast<sim::SimImage>(image);
+  const auto recorded = std::dynamic_pointer_cast<render::RecordedImage>(image);
   if (!recorded) {
     *error = "the application drew no icon";
     return nullptr;
   }
-  return simtool::renderImage(*recorded, 1.0, error);
+  return render::renderImage(*recorded, 1.0, error);
 }
 
 void fill(cairo_t* cr, Color color) {
@@ -149,15 +141,15 @@ SurfacePtr headerImage(Graphics& graphics, std::string* error) {
 }
 
 bool writeAll(const std::string& folder, std::string* error) {
-  RecordingGraphics graphics;
+  render::RecordingGraphics graphics;
 
   std::vector<SurfacePtr> windows;
   std::vector<icons::IconImage> icoImages;
   for (const int side : kWindowsSides) {
     windows.push_back(renderIcon(graphics, side, IconMargin::narrow, error));
     if (!windows.back() ||
-        !simtool::writeSurfacePng(windows.back().get(),
-                                  folder + "/Quillmark-" + std::to_string(side) + ".png", error)) {
+        !render::writeSurfacePng(windows.back().get(),
+                                 folder + "/Quillmark-" + std::to_string(side) + ".png", error)) {
       return false;
     }
     icoImages.push_back({side, windows.back().get()});
@@ -171,7 +163,7 @@ bool writeAll(const std::string& folder, std::string* error) {
   for (const IcnsSlot& slot : kIcnsSlots) {
     macOS.push_back(renderIcon(graphics, slot.side, IconMargin::appleGrid, error));
     if (!macOS.back() ||
-        !simtool::writeSurfacePng(
+        !render::writeSurfacePng(
             macOS.back().get(), folder + "/AppIcon-" + std::to_string(slot.side) + ".png", error)) {
       return false;
     }
@@ -198,7 +190,7 @@ int main(int argc, char** argv) {
   }
   std::string error;
   const bool written = writeAll(argv[1], &error);
-  simtool::releaseRendererCaches();
+  render::releaseRendererCaches();
   if (!written) {
     std::cerr << "quillmark-icons: " << error << "\n";
     return 1;

@@ -7,7 +7,7 @@
 
 namespace qm::simtool {
 
-std::shared_ptr<sim::SimImage> drawMenuBarIcon() {
+std::shared_ptr<render::RecordedImage> drawMenuBarIcon() {
   // A process of its own: the icon does not depend on the scenario.
   sim::World world("/nonexistent");
   sim::Process process(world);
@@ -16,7 +16,7 @@ std::shared_ptr<sim::SimImage> drawMenuBarIcon() {
     AppDelegate delegate(process.platform());
     process.run([&] { image = delegate.menuBarIconImage(); });
   }
-  return std::dynamic_pointer_cast<sim::SimImage>(image);
+  return std::dynamic_pointer_cast<render::RecordedImage>(image);
 }
 
 bool writeIconFiles(const std::string& path, std::string* secondPath, std::string* error) {
@@ -27,15 +27,15 @@ bool writeIconFiles(const std::string& path, std::string* secondPath, std::strin
     return false;
   }
   *secondPath = path.substr(0, path.size() - kSuffix.size()) + "@2x.png";
-  const std::shared_ptr<sim::SimImage> icon = drawMenuBarIcon();
+  const std::shared_ptr<render::RecordedImage> icon = drawMenuBarIcon();
   if (!icon) {
     *error = "the application drew no icon";
     return false;
   }
   const bool written =
-      writePng(*icon, 1.0, path, error) && writePng(*icon, 2.0, *secondPath, error);
+      render::writePng(*icon, 1.0, path, error) && render::writePng(*icon, 2.0, *secondPath, error);
   // The font caches are no longer needed.
-  releaseRendererCaches();
+  render::releaseRendererCaches();
   return written;
 }
 

@@ -367,7 +367,7 @@ long Process::runModal(const AlertContent& alert) {
 }
 
 std::unique_ptr<ImageCanvas> Process::beginImage(Size size) {
-  return std::make_unique<SimCanvas>(size);
+  return std::make_unique<render::RecordingCanvas>(size);
 }
 
 // ---------------------------------------------------------------------------

@@ -21,52 +21,6 @@ std::shared_ptr<Sim> simObject(const std::shared_ptr<Port>& object, const char* 
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// SimCanvas
-
-void SimCanvas::requireFocus() const {
-  if (finished_) {
-    throw std::logic_error("drawing into an image after finishImage()");
-  }
-}
-
-void SimCanvas::setFillColor(Color color) {
-  requireFocus();
-  fill_ = color;
-}
-
-void SimCanvas::fillRect(const Rect& rect) {
-  requireFocus();
-  commands_.push_back(FillRectCommand{fill_, rect});
-}
-
-void SimCanvas::fillRoundedRect(const Rect& rect, double radius) {
-  requireFocus();
-  commands_.push_back(FillRoundedRectCommand{fill_, rect, radius});
-}
-
-void SimCanvas::setStrokeColor(Color color) {
-  requireFocus();
-  stroke_ = color;
-}
-
-void SimCanvas::strokePath(const BezierPath& path) {
-  requireFocus();
-  commands_.push_back(StrokePathCommand{stroke_, path});
-}
-
-void SimCanvas::drawText(const std::string& text, const Rect& rect,
-                         const TextAttributes& attributes) {
-  requireFocus();
-  commands_.push_back(DrawTextCommand{text, rect, attributes});
-}
-
-ImageRef SimCanvas::finishImage(bool isTemplate) {
-  requireFocus();
-  finished_ = true;
-  return std::make_shared<SimImage>(size_, isTemplate, std::move(commands_));
-}
-
-// ---------------------------------------------------------------------------
 // Menus
 
 SimMenuItem::SimMenuItem(std::string title, MenuAction action, std::string keyEquivalent,
@@ -128,7 +82,7 @@ SimMenuItemRef SimMenu::item(const std::string& title) const {
 // SimStatusItem
 
 void SimStatusItem::setImage(ImageRef image) {
-  image_ = simObject<SimImage>(image, "image");
+  image_ = simObject<render::RecordedImage>(image, "image");
 }
 
 void SimStatusItem::setMenu(MenuRef menu) {

@@ -1,80 +1,17 @@
-// The simulated status bar, menus and drawn images: the port objects that the
-// application builds, readable by tests as a plain tree.
+// The simulated status bar and menus: the port objects that the application
+// builds, readable by tests as a plain tree. Its images are recorded
+// (recording_canvas.h).
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <variant>
 #include <vector>
 
 #include "platform.h"
+#include "recording_canvas.h"
 
 namespace qm::sim {
-
-// ---------------------------------------------------------------------------
-// Images
-
-struct FillRectCommand {
-  Color color = Color::black;
-  Rect rect;
-};
-struct FillRoundedRectCommand {
-  Color color = Color::black;
-  Rect rect;
-  double radius = 0;
-};
-struct StrokePathCommand {
-  Color color = Color::black;
-  BezierPath path;
-};
-struct DrawTextCommand {
-  std::string text;
-  Rect rect;
-  TextAttributes attributes;
-};
-using DrawCommand =
-    std::variant<FillRectCommand, FillRoundedRectCommand, StrokePathCommand, DrawTextCommand>;
-
-class SimImage final : public qm::Image {
- public:
-  SimImage(qm::Size size, bool isTemplate, std::vector<DrawCommand> commands)
-      : size_(size), template_(isTemplate), commands_(std::move(commands)) {}
-  qm::Size size() const override { return size_; }
-  bool isTemplate() const override { return template_; }
-  // In drawing order.
-  const std::vector<DrawCommand>& commands() const { return commands_; }
-
- private:
-  qm::Size size_;
-  bool template_;
-  std::vector<DrawCommand> commands_;
-};
-
-// Records what is drawn. Fill and stroke start black, as in a freshly focused
-// image. Drawing after finishImage() throws std::logic_error: the focus is
-// gone, so that would be a bug in the caller.
-class SimCanvas final : public qm::ImageCanvas {
- public:
-  explicit SimCanvas(qm::Size size) : size_(size) {}
-  void setFillColor(Color color) override;
-  void fillRect(const Rect& rect) override;
-  void fillRoundedRect(const Rect& rect, double radius) override;
-  void setStrokeColor(Color color) override;
-  void strokePath(const BezierPath& path) override;
-  void drawText(const std::string& text, const Rect& rect,
-                const TextAttributes& attributes) override;
-  ImageRef finishImage(bool isTemplate) override;
-
- private:
-  void requireFocus() const;
-
-  qm::Size size_;
-  Color fill_ = Color::black;
-  Color stroke_ = Color::black;
-  bool finished_ = false;
-  std::vector<DrawCommand> commands_;
-};
 
 // ---------------------------------------------------------------------------
 // Menus
@@ -156,13 +93,13 @@ class SimStatusItem final : public qm::StatusItem {
   void setMenu(MenuRef menu) override;
 
   double length() const { return length_; }
-  const std::shared_ptr<SimImage>& image() const { return image_; }
+  const std::shared_ptr<render::RecordedImage>& image() const { return image_; }
   const std::string& toolTip() const { return toolTip_; }
   const SimMenuRef& menu() const { return menu_; }
 
  private:
   double length_;
-  std::shared_ptr<SimImage> image_;
+  std::shared_ptr<render::RecordedImage> image_;
   std::string toolTip_;
   SimMenuRef menu_;
 };

@@ -1,4 +1,4 @@
-// The application icon as the drawing commands the simulated canvas records:
+// The application icon as the drawing commands the recording canvas keeps:
 // the menu-bar icon's waveform, in white on a rounded tile of Quillmark's
 // colour, with the letters from 32 points up.
 #include <algorithm>
@@ -15,15 +15,15 @@ namespace {
 
 class ApplicationIconTest : public MenuTest {
  protected:
-  std::shared_ptr<sim::SimImage> draw(double side, IconMargin margin) {
-    return std::dynamic_pointer_cast<sim::SimImage>(
+  std::shared_ptr<render::RecordedImage> draw(double side, IconMargin margin) {
+    return std::dynamic_pointer_cast<render::RecordedImage>(
         applicationIconImage(process->platform().graphics, side, margin));
   }
   std::vector<Point> menuBarWave() {
     ImageRef image;
     runOnMain([&] { image = app().menuBarIconImage(); });
-    const auto icon = std::dynamic_pointer_cast<sim::SimImage>(image);
-    return std::get<sim::StrokePathCommand>(icon->commands().at(1)).path.points;
+    const auto icon = std::dynamic_pointer_cast<render::RecordedImage>(image);
+    return std::get<render::StrokePathCommand>(icon->commands().at(1)).path.points;
   }
 };
 
@@ -38,18 +38,18 @@ TEST_F(ApplicationIconTest, IsTheMenuBarWaveformInWhiteOnARoundedTileOfQuillmark
     for (const double side : {16.0, 24.0, 32.0, 256.0, 1024.0}) {
       SCOPED_TRACE(testing::Message()
                    << side << (margin == IconMargin::narrow ? "" : " on Apple's grid"));
-      const std::shared_ptr<sim::SimImage> icon = draw(side, margin);
+      const std::shared_ptr<render::RecordedImage> icon = draw(side, margin);
       ASSERT_TRUE(icon);
       EXPECT_EQ(icon->size().width, side);
       EXPECT_EQ(icon->size().height, side);
       EXPECT_FALSE(icon->isTemplate());
-      const std::vector<sim::DrawCommand>& commands = icon->commands();
+      const std::vector<render::DrawCommand>& commands = icon->commands();
       ASSERT_GE(commands.size(), 3u);
 
-      const auto& ground = std::get<sim::FillRectCommand>(commands[0]);
+      const auto& ground = std::get<render::FillRectCommand>(commands[0]);
       EXPECT_EQ(ground.color, Color::clear);
       EXPECT_EQ(ground.rect.width, side);
-      const auto& tile = std::get<sim::FillRoundedRectCommand>(commands[1]);
+      const auto& tile = std::get<render::FillRoundedRectCommand>(commands[1]);
       EXPECT_EQ(tile.color, kQuillmarkColor);
       EXPECT_EQ(tile.rect.width, tile.rect.height);
       EXPECT_DOUBLE_EQ(tile.rect.x + tile.rect.width / 2, side / 2);
@@ -62,7 +62,7 @@ TEST_F(ApplicationIconTest, IsTheMenuBarWaveformInWhiteOnARoundedTileOfQuillmark
       EXPECT_GT(tile.radius, tile.rect.width / 8);
 
       // The menu bar's points, scaled and moved as one.
-      const auto& wave = std::get<sim::StrokePathCommand>(commands[2]);
+      const auto& wave = std::get<render::StrokePathCommand>(commands[2]);
       EXPECT_EQ(wave.color, Color::white);
       ASSERT_EQ(wave.path.points.size(), menuBar.size());
       const double scale = (wave.path.points.back().x - wave.path.points.front().x) /
@@ -84,11 +84,11 @@ TEST_F(ApplicationIconTest, ShowsTheLettersFrom32PointsUpClearOfTheWaveform) {
     EXPECT_EQ(draw(side, IconMargin::narrow)->commands().size(), 3u) << side;
   }
   for (const double side : {32.0, 48.0, 1024.0}) {
-    const std::shared_ptr<sim::SimImage> icon = draw(side, IconMargin::narrow);
+    const std::shared_ptr<render::RecordedImage> icon = draw(side, IconMargin::narrow);
     ASSERT_EQ(icon->commands().size(), 4u) << side;
-    const auto& tile = std::get<sim::FillRoundedRectCommand>(icon->commands()[1]);
-    const auto& wave = std::get<sim::StrokePathCommand>(icon->commands()[2]);
-    const auto& letters = std::get<sim::DrawTextCommand>(icon->commands()[3]);
+    const auto& tile = std::get<render::FillRoundedRectCommand>(icon->commands()[1]);
+    const auto& wave = std::get<render::StrokePathCommand>(icon->commands()[2]);
+    const auto& letters = std::get<render::DrawTextCommand>(icon->commands()[3]);
     EXPECT_EQ(letters.text, "QM");
     EXPECT_EQ(letters.attributes.foregroundColor, Color::white);
     EXPECT_TRUE(inside(tile.rect, letters.rect.x, letters.rect.y));

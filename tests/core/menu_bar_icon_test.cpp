@@ -1,4 +1,4 @@
-// The menu-bar icon as the drawing commands the simulated canvas records.
+// The menu-bar icon as the drawing commands the recording canvas keeps.
 #include <memory>
 #include <variant>
 #include <vector>
@@ -11,10 +11,10 @@ namespace {
 
 class MenuBarIconTest : public MenuTest {
  protected:
-  std::shared_ptr<sim::SimImage> drawIcon() {
+  std::shared_ptr<render::RecordedImage> drawIcon() {
     ImageRef image;
     runOnMain([&] { image = app().menuBarIconImage(); });
-    return std::dynamic_pointer_cast<sim::SimImage>(image);
+    return std::dynamic_pointer_cast<render::RecordedImage>(image);
   }
 };
 
@@ -25,17 +25,17 @@ bool sameRect(const Rect& a, const Rect& b) {
   return a.x == b.x && a.y == b.y && a.width == b.width && a.height == b.height;
 }
 
-void expectSameCommands(const std::vector<sim::DrawCommand>& a,
-                        const std::vector<sim::DrawCommand>& b) {
+void expectSameCommands(const std::vector<render::DrawCommand>& a,
+                        const std::vector<render::DrawCommand>& b) {
   ASSERT_EQ(a.size(), b.size());
   for (std::size_t i = 0; i < a.size(); ++i) {
     ASSERT_EQ(a[i].index(), b[i].index());
-    if (const auto* fill = std::get_if<sim::FillRectCommand>(&a[i])) {
-      const auto& other = std::get<sim::FillRectCommand>(b[i]);
+    if (const auto* fill = std::get_if<render::FillRectCommand>(&a[i])) {
+      const auto& other = std::get<render::FillRectCommand>(b[i]);
       EXPECT_EQ(fill->color, other.color);
       EXPECT_TRUE(sameRect(fill->rect, other.rect));
-    } else if (const auto* stroke = std::get_if<sim::StrokePathCommand>(&a[i])) {
-      const auto& other = std::get<sim::StrokePathCommand>(b[i]);
+    } else if (const auto* stroke = std::get_if<render::StrokePathCommand>(&a[i])) {
+      const auto& other = std::get<render::StrokePathCommand>(b[i]);
       EXPECT_EQ(stroke->color, other.color);
       EXPECT_EQ(stroke->path.lineWidth, other.path.lineWidth);
       EXPECT_EQ(stroke->path.lineCapStyle, other.path.lineCapStyle);
@@ -45,8 +45,8 @@ void expectSameCommands(const std::vector<sim::DrawCommand>& a,
         EXPECT_TRUE(samePoint(stroke->path.points[p], other.path.points[p]));
       }
     } else {
-      const auto& text = std::get<sim::DrawTextCommand>(a[i]);
-      const auto& other = std::get<sim::DrawTextCommand>(b[i]);
+      const auto& text = std::get<render::DrawTextCommand>(a[i]);
+      const auto& other = std::get<render::DrawTextCommand>(b[i]);
       EXPECT_EQ(text.text, other.text);
       EXPECT_TRUE(sameRect(text.rect, other.rect));
       EXPECT_EQ(text.attributes.boldSystemFontSize, other.attributes.boldSystemFontSize);
@@ -57,22 +57,22 @@ void expectSameCommands(const std::vector<sim::DrawCommand>& a,
 }
 
 TEST_F(MenuBarIconTest, DrawsAnOpenWaveformAboveCentredBoldLettersOnAClearTemplate) {
-  const std::shared_ptr<sim::SimImage> icon = drawIcon();
+  const std::shared_ptr<render::RecordedImage> icon = drawIcon();
   ASSERT_TRUE(icon);
   EXPECT_EQ(icon->size().width, 22.0);
   EXPECT_EQ(icon->size().height, 22.0);
   EXPECT_TRUE(icon->isTemplate());
 
-  const std::vector<sim::DrawCommand>& commands = icon->commands();
+  const std::vector<render::DrawCommand>& commands = icon->commands();
   ASSERT_EQ(commands.size(), 3u);
 
   // The whole canvas is cleared before anything is drawn on it.
-  const auto* fill = std::get_if<sim::FillRectCommand>(&commands[0]);
+  const auto* fill = std::get_if<render::FillRectCommand>(&commands[0]);
   ASSERT_NE(fill, nullptr);
   EXPECT_EQ(fill->color, Color::clear);
   EXPECT_TRUE(sameRect(fill->rect, {0.0, 0.0, 22.0, 22.0}));
 
-  const auto* wave = std::get_if<sim::StrokePathCommand>(&commands[1]);
+  const auto* wave = std::get_if<render::StrokePathCommand>(&commands[1]);
   ASSERT_NE(wave, nullptr);
   EXPECT_EQ(wave->color, Color::black);
   EXPECT_EQ(wave->path.lineWidth, 1.8);
@@ -88,7 +88,7 @@ TEST_F(MenuBarIconTest, DrawsAnOpenWaveformAboveCentredBoldLettersOnAClearTempla
   // Open: no segment back to the start.
   EXPECT_FALSE(samePoint(wave->path.points.back(), wave->path.points.front()));
 
-  const auto* letters = std::get_if<sim::DrawTextCommand>(&commands[2]);
+  const auto* letters = std::get_if<render::DrawTextCommand>(&commands[2]);
   ASSERT_NE(letters, nullptr);
   EXPECT_EQ(letters->text, "QM");
   EXPECT_TRUE(sameRect(letters->rect, {0.0, 0.8, 22.0, 8.8}));
@@ -98,8 +98,8 @@ TEST_F(MenuBarIconTest, DrawsAnOpenWaveformAboveCentredBoldLettersOnAClearTempla
 }
 
 TEST_F(MenuBarIconTest, EachCallGivesANewImageWithTheSameDrawing) {
-  const std::shared_ptr<sim::SimImage> first = drawIcon();
-  const std::shared_ptr<sim::SimImage> second = drawIcon();
+  const std::shared_ptr<render::RecordedImage> first = drawIcon();
+  const std::shared_ptr<render::RecordedImage> second = drawIcon();
   ASSERT_TRUE(first);
   ASSERT_TRUE(second);
   EXPECT_NE(first, second);
@@ -107,7 +107,7 @@ TEST_F(MenuBarIconTest, EachCallGivesANewImageWithTheSameDrawing) {
 
   // The status item carries one of them from the launch on.
   launch();
-  const std::shared_ptr<sim::SimImage> shown = process->statusItem()->image();
+  const std::shared_ptr<render::RecordedImage> shown = process->statusItem()->image();
   ASSERT_TRUE(shown);
   EXPECT_TRUE(shown->isTemplate());
   expectSameCommands(shown->commands(), first->commands());

@@ -189,16 +189,16 @@ TEST(CanvasTest, RecordsCommandsWithTheColoursInForceAndLocksAfterFinishing) {
   ImageRef image = canvas->finishImage(true);
   EXPECT_THROW(canvas->fillRect({0, 0, 1, 1}), std::logic_error);
 
-  auto sim = std::dynamic_pointer_cast<SimImage>(image);
+  auto sim = std::dynamic_pointer_cast<render::RecordedImage>(image);
   ASSERT_TRUE(sim);
   EXPECT_EQ(sim->size().width, 22);
   EXPECT_TRUE(sim->isTemplate());
   ASSERT_EQ(sim->commands().size(), 3u);
-  EXPECT_EQ(std::get<FillRectCommand>(sim->commands()[0]).color, Color::clear);
-  const auto& stroke = std::get<StrokePathCommand>(sim->commands()[1]);
+  EXPECT_EQ(std::get<render::FillRectCommand>(sim->commands()[0]).color, Color::clear);
+  const auto& stroke = std::get<render::StrokePathCommand>(sim->commands()[1]);
   EXPECT_EQ(stroke.color, Color::black);
   EXPECT_EQ(stroke.path.points.size(), 2u);
-  EXPECT_EQ(std::get<DrawTextCommand>(sim->commands()[2]).attributes.alignment,
+  EXPECT_EQ(std::get<render::DrawTextCommand>(sim->commands()[2]).attributes.alignment,
             TextAlignment::center);
 
   ImageRef again = graphics.beginImage({22, 22})->finishImage(false);

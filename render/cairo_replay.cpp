@@ -11,7 +11,7 @@
 #include <numbers>
 #include <variant>
 
-namespace qm::simtool {
+namespace qm::render {
 
 namespace {
 
@@ -71,8 +71,8 @@ struct Mapping {
   double y(double py) const { return (height - py) * scale; }
 };
 
-void replay(cairo_t* cr, const Mapping& map, const sim::DrawCommand& command) {
-  if (const auto* fill = std::get_if<sim::FillRectCommand>(&command)) {
+void replay(cairo_t* cr, const Mapping& map, const DrawCommand& command) {
+  if (const auto* fill = std::get_if<FillRectCommand>(&command)) {
     // A rectangle fill copies its colour, clear included.
     cairo_save(cr);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
@@ -81,7 +81,7 @@ void replay(cairo_t* cr, const Mapping& map, const sim::DrawCommand& command) {
                     fill->rect.width * map.scale, fill->rect.height * map.scale);
     cairo_fill(cr);
     cairo_restore(cr);
-  } else if (const auto* rounded = std::get_if<sim::FillRoundedRectCommand>(&command)) {
+  } else if (const auto* rounded = std::get_if<FillRoundedRectCommand>(&command)) {
     const Rect& rect = rounded->rect;
     const double left = map.x(rect.x);
     const double top = map.y(rect.y + rect.height);
@@ -100,7 +100,7 @@ void replay(cairo_t* cr, const Mapping& map, const sim::DrawCommand& command) {
     cairo_close_path(cr);
     cairo_fill(cr);
     cairo_restore(cr);
-  } else if (const auto* stroke = std::get_if<sim::StrokePathCommand>(&command)) {
+  } else if (const auto* stroke = std::get_if<StrokePathCommand>(&command)) {
     const BezierPath& path = stroke->path;
     if (path.points.empty()) {
       return;
@@ -117,7 +117,7 @@ void replay(cairo_t* cr, const Mapping& map, const sim::DrawCommand& command) {
     // Open: never closed back to the first point.
     cairo_stroke(cr);
     cairo_restore(cr);
-  } else if (const auto* text = std::get_if<sim::DrawTextCommand>(&command)) {
+  } else if (const auto* text = std::get_if<DrawTextCommand>(&command)) {
     cairo_save(cr);
     setColor(cr, text->attributes.foregroundColor);
     cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
@@ -149,7 +149,7 @@ void replay(cairo_t* cr, const Mapping& map, const sim::DrawCommand& command) {
 
 }  // namespace
 
-SurfacePtr renderImage(const sim::SimImage& image, double scale, std::string* error) {
+SurfacePtr renderImage(const RecordedImage& image, double scale, std::string* error) {
   const Size size = image.size();
   const int width = static_cast<int>(std::lround(size.width * scale));
   const int height = static_cast<int>(std::lround(size.height * scale));
@@ -157,7 +157,7 @@ SurfacePtr renderImage(const sim::SimImage& image, double scale, std::string* er
   SurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
   std::unique_ptr<cairo_t, ContextDeleter> cr(cairo_create(surface.get()));
   const Mapping map{scale, size.height};
-  for (const sim::DrawCommand& command : image.commands()) {
+  for (const DrawCommand& command : image.commands()) {
     replay(cr.get(), map, command);
   }
   cairo_surface_flush(surface.get());
@@ -192,7 +192,7 @@ bool writeSurfacePng(cairo_surface_t* surface, const std::string& path, std::str
   return true;
 }
 
-bool writePng(const sim::SimImage& image, double scale, const std::string& path,
+bool writePng(const RecordedImage& image, double scale, const std::string& path,
               std::string* error) {
   const SurfacePtr surface = renderImage(image, scale, error);
   return surface && writeSurfacePng(surface.get(), path, error);
@@ -203,4 +203,4 @@ void releaseRendererCaches() {
   FcFini();
 }
 
-}  // namespace qm::simtool
+}  // namespace qm::render
