@@ -9,9 +9,9 @@ Runs Quillmark's application core on a simulated macOS desktop with a virtual
 clock and prints, one event a line with its virtual time, what the user sees
 and what the system does: status lines and tooltip as they change, log lines,
 key events, focus changes, alerts, launchctl runs, Live's window title and
-dialogs, system notifications, quit. Without SCENARIO it plays a built-in
-session, a compressed day with Live; "-" reads the scenario from standard
-input.
+dialogs, system notifications, sleep and wake, clock jumps, quit. Without
+SCENARIO it plays a built-in session, a compressed day with Live; "-" reads
+the scenario from standard input.
 
 Options:
   --home DIR       the simulated user's home: the log lands in
@@ -56,6 +56,14 @@ instant, and also while an alert is open. A line at the very instant an
 alert is answered runs while the alert is still open, before the answer
 takes effect; write it "after 0.001" to see the effect. A line whose time a
 save slept past (0.65 s per save) runs right after the save, in order.
+
+Two clocks. Line times (at, after, run) and the timeline's time column are
+on the monotonic clock, which counts through sleep and never jumps; Quillmark
+measures every wait and countdown on it. The wall clock gives the log's
+stamps and the times of day in the status; only clock jump sets it apart.
+A sleep takes no script time: lines at its own instant still run before the
+machine sleeps, a line timed inside it runs right after the wake, in order,
+and "after" counts from the previous line's time, not from the wake.
 
 The world:
   launch                    start Quillmark; refused (exit 2) while it runs
@@ -110,6 +118,19 @@ The world:
   session lock|unlock|end   the desktop's session is locked (or disconnected),
                             unlocked, or ends at log-off; the running
                             Quillmark is told
+  session switch-away|switch-back
+                            fast user switching: another user's session
+                            comes to the screen, or this one comes back;
+                            Quillmark is told as of a lock and an unlock
+  system sleep D            the machine sleeps D seconds: Quillmark is told
+                            of the sleep; both clocks move D while nothing
+                            runs and nobody types; at the wake Quillmark is
+                            told first, then each overdue timer fires once.
+                            The wake counts as a key press. Refused (exit 2)
+                            while an alert is open
+  clock jump D              the wall clock is set D seconds on (-D: back),
+                            as by the network; the monotonic clock does not
+                            move, and Quillmark is told. D: -1h, +90, 30m
   note "TEXT"               a line in the timeline
 
 Live's set. Until a line gives Live a set, its window's title tells nothing.

@@ -204,7 +204,7 @@ int runCommand(int argc, char** argv) {
     return usageError(reason);
   }
 
-  Timeline timeline(std::cout, options.quiet, spansDays(scenario.endTime));
+  Timeline timeline(std::cout, options.quiet, spansDays(qm::scenario::monotonicEnd(scenario)));
   Session session(home.path(), timeline);
   timeline.follow(session);
   if (!options.quiet) {

@@ -279,15 +279,20 @@ class Reader {
 
   double seconds(const char* what) { return parseSeconds(take(what), what); }
 
+  // Seconds with an optional sign: -1h, +90, 30m.
+  double signedSeconds(const char* what) { return parseSeconds(take(what), what, true); }
+
   void end() {
     if (!atEnd()) {
       fail("unexpected " + shown(tokens_[next_]) + " at the end of the line");
     }
   }
 
-  static double parseSeconds(const Token& token, const char* what) {
+  static double parseSeconds(const Token& token, const char* what, bool withSign = false) {
     const std::string& t = token.text;
-    std::size_t i = 0;
+    const bool sign = withSign && !t.empty() && (t[0] == '-' || t[0] == '+');
+    const std::size_t digits = sign ? 1 : 0;
+    std::size_t i = digits;
     while (i < t.size() && t[i] >= '0' && t[i] <= '9') {
       ++i;
     }
@@ -319,17 +324,19 @@ class Reader {
       }
       ++i;
     }
-    if (token.quoted || whole == 0 || unit == 0 || i != t.size() ||
+    if (token.quoted || whole == digits || unit == 0 || i != t.size() ||
         (numberEnd > whole && numberEnd == whole + 1)) {
-      fail(std::string(what) +
-           " must be seconds like 90 or 1.5, optionally with a unit s, m, h or d, not " +
-           shown(token));
+      fail(
+          std::string(what) +
+          (withSign ? " must be seconds like 90, -1h or +1.5" : " must be seconds like 90 or 1.5") +
+          ", optionally with a unit s, m, h or d, not " + shown(token));
     }
-    const double value = std::strtod(t.substr(0, numberEnd).c_str(), nullptr) * unit;
+    const double value = std::strtod(t.substr(digits, numberEnd - digits).c_str(), nullptr) * unit;
     if (!std::isfinite(value) || value > kMaxEndSeconds) {
-      fail(std::string(what) + " must be at most " + std::string(kMaxEndText) + ", not " + bare(t));
+      fail(std::string(what) + " must be at most " + std::string(kMaxEndText) +
+           (withSign ? " either way" : "") + ", not " + bare(t));
     }
-    return value;
+    return sign && t[0] == '-' ? -value : value;
   }
 
  private:
@@ -647,8 +654,16 @@ void readCommand(Reader& in, Command& command) {
     }
   } else if (w == "session") {
     command.op = Op::session;
-    command.count =
-        static_cast<std::int64_t>(in.choice("the session's change", {"lock", "unlock", "end"}));
+    command.count = static_cast<std::int64_t>(
+        in.choice("the session's change", {"lock", "unlock", "end", "switch-away", "switch-back"}));
+  } else if (w == "system") {
+    command.op = Op::systemSleep;
+    in.choice("the system's change", {"sleep"});
+    command.seconds = in.seconds("how long the system sleeps");
+  } else if (w == "clock") {
+    command.op = Op::clockJump;
+    in.choice("the clock's change", {"jump"});
+    command.seconds = in.signedSeconds("how far the clock jumps");
   } else if (w == "keyboard-layout") {
     command.op = Op::keyboardLayout;
     command.count =
@@ -778,6 +793,16 @@ std::string excerpt(std::string_view text) {
     shown += "...";
   }
   return shown;
+}
+
+double monotonicEnd(const Scenario& scenario) {
+  double wake = 0;
+  for (const Command& command : scenario.commands) {
+    if (command.op == Op::systemSleep) {
+      wake = std::max(wake, command.time) + command.seconds;
+    }
+  }
+  return std::max(wake, scenario.endTime);
 }
 
 std::string timeText(double seconds) {

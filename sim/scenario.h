@@ -59,7 +59,9 @@ enum class Op {
   userHolds,          // user holds shift|control|option|command|mouse   count: 0..4
   userReleases,       // user releases shift|...|mouse|all               count: 0..4, 5 for all
   keyboardLayout,     // keyboard-layout us|dvorak|colemak               count: 0, 1, 2
-  session,            // session lock|unlock|end                         count: 0, 1, 2
+  session,            // session lock|unlock|end|switch-away|switch-back  count: 0 to 4
+  systemSleep,        // system sleep D                seconds: D
+  clockJump,          // clock jump D                  seconds: D, signed
   click,              // click "A" ["B" ...]           words: the title path
   quitKey,            // quit-key
   expect,             // expect WHAT ...               check, words, count, flag, value
@@ -151,6 +153,11 @@ std::string quote(std::string_view text);
 // as \t, any other control character as \xNN (\uNNNN), cut after 40
 // characters with "..." after the closing quote.
 std::string excerpt(std::string_view text);
+
+// Where the virtual clock stands when the scenario ends, in seconds since
+// its start: its end time, or later when a sleep runs past it. A sleep adds
+// its length and takes no script time: lines timed inside it run at the wake.
+double monotonicEnd(const Scenario& scenario);
 
 // Seconds as a plain decimal that reads back as the same time ("90",
 // "0.30000000000000004"), never with an exponent.

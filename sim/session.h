@@ -65,6 +65,11 @@ class Session {
     std::unique_ptr<AppDelegate> delegate;
   };
 
+  // Queues a line to run at its time after `start`.
+  void queue(const scenario::Command& command, Date start);
+  // The world sleeps as long as a `system sleep` line says, then Quillmark
+  // is told of the wake. Only between advances.
+  void sleepThrough(const scenario::Command& command);
   // session_commands.cpp: the world's and the user's lines.
   void execute(const scenario::Command& command);
   void launch(const scenario::Command& command);

@@ -105,12 +105,36 @@ void Session::execute(const Command& command) {
           if (change == 2) {
             delegate.sessionWillEnd();
           } else {
-            delegate.sessionLockChanged(change == 0);
+            // On the Mac, switching to another user takes the keyboard
+            // away as a lock does.
+            delegate.sessionLockChanged(change == 0 || change == 3);
           }
         });
       }
       break;
     }
+    case Op::systemSleep:
+      if (world_.alertOpen()) {
+        throw ScenarioError(command.line,
+                            "system sleep while an alert is open: the simulated machine "
+                            "sleeps only once it is answered");
+      }
+      timeline_.sleep(world_.now(), command, world_.now() + command.seconds);
+      // Told as one main-thread event; the world sleeps once this line's
+      // instant is over (Session::play).
+      if (Instance* instance = running()) {
+        AppDelegate& delegate = *instance->delegate;
+        instance->process->run([&delegate] { delegate.systemWillSleep(); });
+      }
+      break;
+    case Op::clockJump:
+      world_.jumpWallClock(command.seconds);
+      timeline_.clockJump(world_.now(), command, world_.wallNow());
+      if (Instance* instance = running()) {
+        AppDelegate& delegate = *instance->delegate;
+        instance->process->run([&delegate] { delegate.systemClockChanged(); });
+      }
+      break;
     case Op::keyboardLayout: {
       using Layout = sim::World::KeyboardLayout;
       static constexpr Layout kLayouts[] = {Layout::us, Layout::dvorak, Layout::colemak};

@@ -105,6 +105,21 @@ void Timeline::command(Date time, const scenario::Command& command, const std::s
        result.empty() ? command.text : command.text + "  → " + result);
 }
 
+void Timeline::sleep(Date time, const scenario::Command& command, Date wakeAt) {
+  Timeline::command(time, command, "asleep until " + timeText(wakeAt));
+}
+
+void Timeline::wake(Date time, double asleepSeconds) {
+  if (!quiet_) {
+    pollLog(time);
+    emit(time, "wake", "the system woke after " + scenario::timeText(asleepSeconds) + " s");
+  }
+}
+
+void Timeline::clockJump(Date time, const scenario::Command& command, Date wallNow) {
+  Timeline::command(time, command, "wall clock " + timeText(wallNow));
+}
+
 void Timeline::started(int pid, bool hidden) {
   if (hidden) {
     hidden_.insert(pid);

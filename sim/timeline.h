@@ -34,6 +34,12 @@ class Timeline {
   void note(Date time, const std::string& text);
   // A scenario line carried out in the world or by the user.
   void command(Date time, const scenario::Command& command, const std::string& result = {});
+  // A `system sleep` line with the time it wakes at, the wake, and a
+  // `clock jump` line with the wall clock it leaves: the time column stays
+  // on the world's monotonic clock.
+  void sleep(Date time, const scenario::Command& command, Date wakeAt);
+  void wake(Date time, double asleepSeconds);
+  void clockJump(Date time, const scenario::Command& command, Date wallNow);
   void started(int pid, bool hidden);
   void failure(Date time, int line, const std::string& what, const std::string& expected,
                const std::string& actual);

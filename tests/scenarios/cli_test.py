@@ -75,6 +75,9 @@ class MalformedScenarios(unittest.TestCase):
             "live start\nafter 1 live start\n": "<stdin>:2: com.ableton.live already runs (pid 501)",
             "launch\napp quit local.vellum.Quillmark\n":
                 '<stdin>:2: Quillmark quits through its menu: click "Quit" or quit-key',
+            "alert answer second open 10\nlaunch\nat 1 system sleep 5\n":
+                "<stdin>:3: system sleep while an alert is open: the simulated machine sleeps "
+                "only once it is answered",
         }
         for scenario, message in cases.items():
             with self.subTest(scenario=scenario):
@@ -176,7 +179,10 @@ class Arguments(unittest.TestCase):
                        'expect FIELD "?"', "library available|unavailable", "1 MiB",
                        "at most 4096", "31 days", "before the answer\ntakes effect",
                        "Открыть настройки", 'live set "NAME"', "live save-takes D",
-                       'expect notification "TITLE"|none', "expect live-saves N"]:
+                       'expect notification "TITLE"|none', "expect live-saves N",
+                       "system sleep D", "clock jump D", "session switch-away|switch-back",
+                       "Line times (at, after, run) and the timeline's time column are\non the "
+                       "monotonic clock"]:
             self.assertIn(needle, text)
 
 
@@ -373,6 +379,23 @@ class Timeline(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stdout)
         self.assertIn("2025-03-03 09:00:00.000  world      live quit", result.stdout)
         self.assertRegex(result.stdout, r"2025-03-03 09:00:08\.000  quit +Quillmark \(pid 502\) terminated")
+
+    def test_sleep_wake_and_clock_jumps_keep_the_time_column_on_the_monotonic_clock(self):
+        # A jump moves only the wall clock; lines at the sleep's instant run
+        # before it, a line timed inside it at the wake; a sleep across
+        # midnight shows the date.
+        scenario = ('at 10 clock jump -1h\nat 20 system sleep 1d\nnote "going"\n'
+                    'at 30 note "inside"\n')
+        result = sim("-", scenario=scenario)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertEqual(result.stdout.splitlines()[1:-1], [
+            "2025-03-02 09:00:10.000  world      clock jump -1h  → wall clock 2025-03-02 08:00:10.000",
+            "2025-03-02 09:00:20.000  world      system sleep 1d  → asleep until "
+            "2025-03-03 09:00:20.000",
+            "                         note       going",
+            "2025-03-03 09:00:20.000  wake       the system woke after 86400 s",
+            "                         note       inside",
+        ])
 
 
 if __name__ == "__main__":

@@ -158,6 +158,31 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   EXPECT_EQ(c.count, 2);
 }
 
+TEST(ScenarioCommands, SleepJumpsAndUserSwitchingCarryTheirArguments) {
+  Command c = only("system sleep 10m");
+  EXPECT_EQ(c.op, Op::systemSleep);
+  EXPECT_EQ(c.seconds, 600);
+  c = only("clock jump -1h");
+  EXPECT_EQ(c.op, Op::clockJump);
+  EXPECT_EQ(c.seconds, -3600);
+  EXPECT_EQ(only("clock jump +1.5").seconds, 1.5);
+  EXPECT_EQ(only("clock jump 90").seconds, 90);
+  EXPECT_EQ(only("session switch-away").count, 3);
+  EXPECT_EQ(only("session switch-back").count, 4);
+}
+
+TEST(ScenarioTimes, ASleepTakesNoScriptTimeButMovesTheEnd) {
+  Scenario s = parsed("at 100 system sleep 500\nafter 10 note \"in\"\nrun 200\n");
+  EXPECT_EQ(s.commands[1].time, 110);
+  EXPECT_EQ(s.endTime, 200);
+  EXPECT_EQ(monotonicEnd(s), 600);
+  // A sleep timed inside another starts at its wake; a later line ends later.
+  s = parsed("at 10 system sleep 20\nat 20 system sleep 5\n");
+  EXPECT_EQ(monotonicEnd(s), 35);
+  s = parsed("at 10 system sleep 20\nat 20 system sleep 5\nat 100 note \"x\"\n");
+  EXPECT_EQ(monotonicEnd(s), 100);
+}
+
 TEST(ScenarioCommands, LivesSetTakesANameOrUntitledAndItsFaults) {
   Command c = only("live set \"Beat [v2]\"");
   EXPECT_EQ(c.op, Op::liveSet);
@@ -307,6 +332,15 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"live sleep\n", 1, "live's action must be start, quit, hide, set, edits"},
       {"expect live-dialog close\n", 1, "must be open or closed"},
       {"expect notification Saved\n", 1, "the notification's title or none must be a text"},
+      {"system sleep -5\n", 1, "how long the system sleeps must be seconds like 90 or 1.5"},
+      {"system sleep\n", 1, "missing how long the system sleeps"},
+      {"system wake\n", 1, "the system's change must be sleep, not \"wake\""},
+      {"clock jump\n", 1, "missing how far the clock jumps"},
+      {"clock jump --1h\n", 1, "must be seconds like 90, -1h or +1.5"},
+      {"clock jump -\n", 1, "must be seconds like 90, -1h or +1.5, optionally with a unit"},
+      {"clock jump -32d\n", 1, "must be at most 31 days (2678400 s) either way, not -32d"},
+      {"clock set 1h\n", 1, "the clock's change must be jump"},
+      {"session switch\n", 1, "must be lock, unlock, end, switch-away or switch-back"},
   };
   for (const Case& c : cases) {
     const ParseError error = rejected(c.text);
