@@ -56,21 +56,41 @@ bool isLeftoverOfAtomicWrite(const fs::path& relative, const std::vector<Made>& 
   });
 }
 
-// The first entry under `home` that the world does not make, or nothing.
-std::optional<std::string> firstForeignEntry(const fs::path& home, std::error_code& error) {
-  const std::vector<Made> made = madeByTheWorld();
-  for (fs::recursive_directory_iterator it(home, error), end; !error && it != end;
-       it.increment(error)) {
-    const fs::path relative = it->path().lexically_relative(home);
-    const fs::file_type type = it->symlink_status(error).type();
+// The entries of a folder in name order, so that "the first" is the same
+// on every run and every file system.
+std::vector<fs::path> sortedEntries(const fs::path& folder, std::error_code& error) {
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    entries.push_back(it->path());
+  }
+  std::sort(entries.begin(), entries.end());
+  return entries;
+}
+
+// The first entry under `folder`, depth first in name order, that the world
+// does not make, relative to `home`; or nothing.
+std::optional<std::string> firstForeignEntry(const fs::path& home, const fs::path& folder,
+                                             const std::vector<Made>& made,
+                                             std::error_code& error) {
+  for (const fs::path& entry : sortedEntries(folder, error)) {
+    const fs::path relative = entry.lexically_relative(home);
+    const fs::file_type type = fs::symlink_status(entry, error).type();
     const bool known =
         std::any_of(made.begin(), made.end(),
-                    [&](const Made& entry) {
-                      return entry.path == relative.generic_string() && entry.type == type;
+                    [&](const Made& item) {
+                      return item.path == relative.generic_string() && item.type == type;
                     }) ||
         (type == fs::file_type::regular && isLeftoverOfAtomicWrite(relative, made));
     if (!known) {
       return relative.generic_string();
+    }
+    if (type == fs::file_type::directory) {
+      if (std::optional<std::string> below = firstForeignEntry(home, entry, made, error)) {
+        return below;
+      }
+    }
+    if (error) {
+      break;
     }
   }
   return std::nullopt;
@@ -110,12 +130,22 @@ bool Home::use(const std::string& given, std::string* reason) {
     }
     const bool ours =
         fs::symlink_status(path / kHomeMarker, error).type() == fs::file_type::regular;
-    if (!ours && !fs::is_empty(path, error)) {
-      *reason = "--home " + given + " is not empty and was not made by quillmark-sim";
-      return false;
+    if (!ours) {
+      const std::vector<fs::path> entries = sortedEntries(path, error);
+      if (error) {
+        *reason = "--home " + given + ": " + error.message();
+        return false;
+      }
+      if (!entries.empty()) {
+        *reason = "--home " + given + " is not empty and was not made by quillmark-sim: it holds " +
+                  entries.front().filename().string() +
+                  "; choose an empty folder or one that quillmark-sim made";
+        return false;
+      }
     }
     if (ours) {
-      const std::optional<std::string> foreign = firstForeignEntry(path, error);
+      const std::optional<std::string> foreign =
+          firstForeignEntry(path, path, madeByTheWorld(), error);
       if (error) {
         *reason = "--home " + given + ": " + error.message();
         return false;

@@ -10,6 +10,7 @@ namespace qm::simtool {
 namespace fs = std::filesystem;
 using scenario::Command;
 using scenario::Op;
+using scenario::quote;
 
 namespace {
 
@@ -29,6 +30,20 @@ std::string clickProblem(sim::ClickResult result) {
       return Session::kNotRunning;
   }
   return "?";
+}
+
+// What the user could have chosen instead, titles as the menu shows them.
+std::string itemsThere(const sim::MissingItem& missing) {
+  if (missing.titles.empty()) {
+    return missing.menu.empty() ? "; Quillmark shows no menu"
+                                : "; " + quote(missing.menu) + " opens no submenu";
+  }
+  std::string titles;
+  for (const std::string& title : missing.titles) {
+    titles += (titles.empty() ? "" : ", ") + quote(title);
+  }
+  return "; " + (missing.menu.empty() ? std::string("the menu") : quote(missing.menu)) + " has " +
+         titles;
 }
 
 }  // namespace
@@ -383,14 +398,17 @@ void Session::click(const Command& command) {
     fail(command, command.text, "Quillmark running", kNotRunning);
     return;
   }
+  sim::MissingItem missing;
   const sim::ClickResult result = command.op == Op::quitKey
                                       ? instance->process->pressKeyEquivalent("q")
-                                      : instance->process->click(command.words);
+                                      : instance->process->click(command.words, &missing);
   if (result != sim::ClickResult::ok) {
     fail(command, command.text,
          command.op == Op::quitKey ? "a visible, enabled item with Command+Q"
                                    : "a visible, enabled item",
-         clickProblem(result));
+         clickProblem(result) + (result == sim::ClickResult::notFound && command.op == Op::click
+                                     ? itemsThere(missing)
+                                     : ""));
   }
 }
 

@@ -140,7 +140,7 @@ SimMenuItemRef Process::findItem(const std::vector<std::string>& path) const {
   return item;
 }
 
-ClickResult Process::click(const std::vector<std::string>& path) {
+ClickResult Process::click(const std::vector<std::string>& path, MissingItem* missing) {
   if (terminated()) {
     return ClickResult::processEnded;
   }
@@ -151,14 +151,14 @@ ClickResult Process::click(const std::vector<std::string>& path) {
   const SimMenu* menu = status->menu().get();
   SimMenuItemRef item;
   for (const std::string& title : path) {
-    if (menu == nullptr) {
-      return ClickResult::notFound;
-    }
+    const SimMenuItemRef parent = std::move(item);
+    // An item without a submenu opens nothing to look in.
+    static const std::vector<SimMenuItemRef> kNoItems;
+    const std::vector<SimMenuItemRef>& items = menu ? menu->items() : kNoItems;
     // The user sees only visible items; a hidden one with the title counts
     // only when no visible one has it.
-    item = nullptr;
     bool sawHidden = false;
-    for (const SimMenuItemRef& candidate : menu->items()) {
+    for (const SimMenuItemRef& candidate : items) {
       if (candidate->isSeparator() || candidate->title() != title) {
         continue;
       }
@@ -168,8 +168,19 @@ ClickResult Process::click(const std::vector<std::string>& path) {
       }
       sawHidden = true;
     }
+    if (sawHidden && !item) {
+      return ClickResult::hidden;
+    }
     if (!item) {
-      return sawHidden ? ClickResult::hidden : ClickResult::notFound;
+      if (missing != nullptr) {
+        *missing = MissingItem{parent ? parent->title() : std::string(), {}};
+        for (const SimMenuItemRef& seen : items) {
+          if (!seen->isSeparator() && !seen->hidden()) {
+            missing->titles.push_back(seen->title());
+          }
+        }
+      }
+      return ClickResult::notFound;
     }
     if (!item->enabled()) {
       return ClickResult::disabled;

@@ -23,6 +23,14 @@ enum class ClickResult {
   processEnded,  // the process has terminated
 };
 
+// Where a click found no item with its title: the menu the user looked in
+// and the titles of the items they could see there, in order.
+struct MissingItem {
+  // The submenu's item, empty for the status menu itself.
+  std::string menu;
+  std::vector<std::string> titles;
+};
+
 class Process final : private RunLoop,
                       private Workspace,
                       private Accessibility,
@@ -70,7 +78,9 @@ class Process final : private RunLoop,
   SimMenuItemRef findItem(const std::vector<std::string>& path) const;
   // The user opens the status menu and chooses the item at `path`. The action
   // runs now, as one main-thread event.
-  ClickResult click(const std::vector<std::string>& path);
+  // When no item has a title on the path, `missing` (if given) tells where
+  // the user looked.
+  ClickResult click(const std::vector<std::string>& path, MissingItem* missing = nullptr);
   // With the status menu open, the user presses Command and `key`: the first
   // item (depth first) with that key equivalent that is neither hidden nor
   // under a hidden item is chosen if it is enabled.

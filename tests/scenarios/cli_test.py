@@ -141,10 +141,22 @@ click "Pause Autosave"
             'line 6: click "Interval": expected a visible, enabled item, '
             "actual the item does nothing when chosen",
             'line 7: click "Interval" "7 minutes": expected a visible, enabled item, '
-            "actual no such item",
+            'actual no such item; "Interval" has "10 seconds (test)", "3 minutes", '
+            '"5 minutes", "10 minutes", "15 minutes", "30 minutes"',
         ]
         for line, text in zip(lines, expected):
             self.assertTrue(line.endswith(text), line)
+
+
+    def test_a_title_not_in_the_menu_lists_the_titles_the_user_sees_there(self):
+        scenario = 'trust on\nlive start\nlaunch\nat 1 click "Intervall" "3 minutes"\n'
+        result = sim("--quiet", "-", scenario=scenario)
+        self.assertEqual(result.returncode, 1)
+        self.assertTrue(result.stdout.endswith(
+            'actual no such item; the menu has "Quillmark", "✓ Next save in 09:59", '
+            '"✓ Ableton connected", "✓ Accessibility granted", '
+            '"✓ Autosave on · every 10 min", "Interval", "Pause Autosave", "Save Now", '
+            '"Report a Problem", "Quit"\n'), result.stdout)
 
 
 class Arguments(unittest.TestCase):
@@ -280,7 +292,8 @@ class HomeFolder(unittest.TestCase):
                 file.write("keep me")
             result = sim("--home", home, "-", scenario="launch\n")
             self.assertEqual(result.returncode, 2)
-            self.assertIn("is not empty and was not made by quillmark-sim", result.stderr)
+            self.assertIn("is not empty and was not made by quillmark-sim: it holds thesis.txt;",
+                          result.stderr)
             self.assertEqual(os.listdir(home), ["thesis.txt"])
 
     def test_an_earlier_runs_home_is_reused_but_never_a_file_put_there(self):

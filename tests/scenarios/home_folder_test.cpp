@@ -1,11 +1,13 @@
-// Paths an expectation names must stay in the simulated home, whatever
-// symbolic links lie on their way.
+// The home folder: a folder of the user's is refused with the first entry in
+// the way, and paths an expectation names must stay in the simulated home,
+// whatever symbolic links lie on their way.
 #include "home_folder.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace qm::simtool {
@@ -52,6 +54,48 @@ TEST_F(StaysUnderHome, AHomeReachedThroughALinkIsStillTheHome) {
   fs::create_symlink(home(), root_ / "link-to-home");
   EXPECT_TRUE(staysUnderHome((root_ / "link-to-home").string(), "Library/Logs"));
   EXPECT_FALSE(staysUnderHome((root_ / "missing").string(), "Library"));
+}
+
+// The refusal names what is in the way, the first in name order, so that
+// the user knows where to look.
+class GivenHome : public StaysUnderHome {
+ protected:
+  void put(const std::string& relative) {
+    fs::create_directories((home() / relative).parent_path());
+    std::ofstream(home() / relative) << "keep me";
+  }
+  std::string refusal() {
+    Home given;
+    std::string reason;
+    EXPECT_FALSE(given.use(home().string(), &reason));
+    return reason;
+  }
+};
+
+TEST_F(GivenHome, AFolderOfTheUsersIsRefusedWithItsFirstEntry) {
+  fs::remove_all(home() / "Library");
+  put("zz-notes.txt");
+  put("b-folder/a.txt");
+  put("a-thesis.txt");
+  EXPECT_EQ(refusal(), "--home " + home().string() +
+                           " is not empty and was not made by quillmark-sim: it holds "
+                           "a-thesis.txt; choose an empty folder or one that quillmark-sim made");
+  EXPECT_TRUE(fs::exists(home() / "a-thesis.txt"));
+}
+
+TEST_F(GivenHome, AnEarlierRunsHomeNamesTheFirstForeignEntryDepthFirst) {
+  fs::remove_all(home());
+  {
+    Home earlier;
+    std::string reason;
+    ASSERT_TRUE(earlier.use(home().string(), &reason)) << reason;
+  }
+  put("Library/Logs/notes.txt");
+  put("Library/Logs/Quillmark.log");
+  put("zz-notes.txt");
+  EXPECT_EQ(refusal(), "--home " + home().string() +
+                           " holds Library/Logs/notes.txt, which quillmark-sim did not make; move "
+                           "it away or choose another folder");
 }
 
 }  // namespace

@@ -137,6 +137,27 @@ TEST_F(MenuTest, ClicksReachOnlyVisibleItemsThatCanBeChosen) {
   EXPECT_EQ(saves, 1);
 }
 
+TEST_F(MenuTest, AMissingItemTellsWhichMenuTheUserLookedInAndWhatItShows) {
+  MissingItem missing;
+  EXPECT_EQ(process->click({"Intervall", "300 s"}, &missing), ClickResult::notFound);
+  EXPECT_EQ(missing.menu, "");
+  // Separators and hidden items are not seen; titles are today's.
+  saveNow->setTitle("Save Again");
+  EXPECT_EQ(process->click({"Intervall"}, &missing), ClickResult::notFound);
+  EXPECT_EQ(missing.titles,
+            (std::vector<std::string>{"Quillmark", "Interval", "Save Again", "Quit"}));
+
+  EXPECT_EQ(process->click({"Interval", "7 s"}, &missing), ClickResult::notFound);
+  EXPECT_EQ(missing.menu, "Interval");
+  EXPECT_EQ(missing.titles, (std::vector<std::string>{"10 s", "300 s"}));
+
+  // An item without a submenu has nothing under it.
+  EXPECT_EQ(process->click({"Quit", "Now"}, &missing), ClickResult::notFound);
+  EXPECT_EQ(missing.menu, "Quit");
+  EXPECT_TRUE(missing.titles.empty());
+  EXPECT_FALSE(process->terminated());
+}
+
 TEST_F(MenuTest, ItemsAreEnabledByTheirActionNotBySetEnabled) {
   saveNow->setEnabled(false);
   SimMenuItemRef item = process->findItem({"Save Now"});
