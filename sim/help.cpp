@@ -3,7 +3,8 @@
 namespace qm::simtool {
 
 const std::string_view kHelp =
-    R"help(Usage: quillmark-sim [--home DIR] [--icon FILE.png] [--quiet] [SCENARIO | -]
+    R"help(Usage: quillmark-sim [--home DIR] [--icon FILE.png] [--quiet | --every-second]
+                     [SCENARIO | -]
 
 Runs Quillmark's application core on a simulated macOS desktop with a virtual
 clock and prints, one event a line with its virtual time, what the user sees
@@ -21,11 +22,16 @@ Options:
                    simulated world made there (Library/Logs/Quillmark.log,
                    the launch agent, Applications/Quillmark.app), which is
                    then removed. A folder holding anything else is refused
-                   and left as it is. Default: a new temporary folder,
-                   removed at exit.
+                   with the first entry in the way, and left as it is.
+                   Default: a new temporary folder, removed at exit.
   --icon FILE.png  also render the menu-bar icon with cairo, as two files:
                    FILE.png at 22x22 and FILE@2x.png at 44x44 (Retina).
   --quiet          print only failed expectations.
+  --every-second   print every tick of the countdown and every frame of the
+                   waiting animation. Without it, a change that is only
+                   these shows when the countdown reads a whole minute
+                   (:00), with any other change of its moment, and when the
+                   animation starts or stops.
   -h, --help       print this text.
 
 Exit status: 0 when every expectation held, 1 when one failed, 2 for bad

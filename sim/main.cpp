@@ -36,6 +36,7 @@ struct Options {
   std::optional<std::string> icon;
   std::optional<std::string> scenario;
   bool quiet = false;
+  bool everySecond = false;
   bool help = false;
 };
 
@@ -77,6 +78,8 @@ bool parseArguments(int argc, char** argv, Options* options, std::string* reason
       options->help = true;
     } else if (argument == "--quiet") {
       options->quiet = true;
+    } else if (argument == "--every-second") {
+      options->everySecond = true;
     } else if (is("--home")) {
       if (!value("--home", options->home)) {
         return false;
@@ -204,7 +207,9 @@ int runCommand(int argc, char** argv) {
     return usageError(reason);
   }
 
-  Timeline timeline(std::cout, options.quiet, spansDays(qm::scenario::monotonicEnd(scenario)));
+  Timeline timeline(std::cout, {.quiet = options.quiet,
+                                .showDate = spansDays(qm::scenario::monotonicEnd(scenario)),
+                                .everySecond = options.everySecond});
   Session session(home.path(), timeline);
   timeline.follow(session);
   if (!options.quiet) {

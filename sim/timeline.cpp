@@ -2,9 +2,11 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <fstream>
+#include <iterator>
 
 #include "app_delegate.h"
 #include "session.h"
@@ -27,10 +29,72 @@ std::string keyName(const sim::PostedKeyEvent& key) {
   return key.typed.empty() ? "key" + std::to_string(key.keyCode) : key.typed;
 }
 
+// A menu title or the tooltip, read for what ticks in it: a leading frame of
+// the waiting animation and a trailing countdown "MM:SS" after one of the
+// words the menu puts before it (a time of day, "Saved at 09:00", is not one).
+constexpr std::string_view kBeforeCountdown[] = {"Next save in ", "next ", "Next save "};
+
+struct Reading {
+  std::string_view steady;
+  bool animated = false;
+  int countdown = -1;
+};
+
+Reading readTitle(std::string_view title) {
+  Reading reading;
+  for (std::string_view symbol : kWaitingSymbols) {
+    if (title.starts_with(symbol)) {
+      reading.animated = true;
+      title.remove_prefix(symbol.size());
+      break;
+    }
+  }
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  const std::size_t colon = title.rfind(':');
+  if (colon != std::string_view::npos && colon + 3 == title.size() && digit(title[colon + 1]) &&
+      digit(title[colon + 2])) {
+    std::size_t start = colon;
+    while (start > 0 && digit(title[start - 1])) {
+      --start;
+    }
+    const std::string_view before = title.substr(0, start);
+    if (start < colon &&
+        std::any_of(std::begin(kBeforeCountdown), std::end(kBeforeCountdown),
+                    [&](std::string_view words) { return before.ends_with(words); })) {
+      int minutes = 0;
+      for (std::size_t i = start; i < colon; ++i) {
+        minutes = minutes * 10 + (title[i] - '0');
+      }
+      reading.countdown = minutes * 60 + (title[colon + 1] - '0') * 10 + (title[colon + 2] - '0');
+      title = title.substr(0, start);
+    }
+  }
+  reading.steady = title;
+  return reading;
+}
+
+// True when `now` differs from `before` only by the countdown going down or
+// the animation turning: a countdown that goes up starts anew, which is news.
+bool onlyTicks(std::string_view before, std::string_view now) {
+  const Reading a = readTitle(before);
+  const Reading b = readTitle(now);
+  return a.steady == b.steady && a.animated == b.animated &&
+         (a.countdown >= 0) == (b.countdown >= 0) && b.countdown <= a.countdown;
+}
+
+// A tick worth a line: the countdown at a whole minute.
+bool onTheMinute(std::string_view title) {
+  const int countdown = readTitle(title).countdown;
+  return countdown >= 0 && countdown % 60 == 0;
+}
+
 }  // namespace
 
-Timeline::Timeline(std::ostream& out, bool quiet, bool showDate)
-    : out_(out), quiet_(quiet), showDate_(showDate) {}
+Timeline::Timeline(std::ostream& out, const Options& options)
+    : out_(out),
+      quiet_(options.quiet),
+      showDate_(options.showDate),
+      everySecond_(options.everySecond) {}
 
 void Timeline::follow(Session& session) {
   session_ = &session;
@@ -348,21 +412,31 @@ void Timeline::diffMenu(Date time) {
   if (item == nullptr || session_->menuRow(MenuRow::status) == nullptr) {
     return;
   }
-  std::size_t i = 0;
+  // The followed rows' titles, then the tooltip, each with its label.
+  std::array<std::string_view, kFollowed> labels;
+  std::array<std::string_view, kFollowed> titles;
+  std::size_t count = 0;
   for (const MenuRowInfo& row : kMenuRows) {
-    if (!row.followed) {
-      continue;
+    if (row.followed) {
+      labels[count] = row.name;
+      titles[count] = session_->menuRow(row.row)->title();
+      ++count;
     }
-    const std::string& title = session_->menuRow(row.row)->title();
-    if (title != shown_[i]) {
-      shown_[i] = title;
-      emit(time, row.name, title);
-    }
-    ++i;
   }
-  if (item->toolTip() != shown_[i]) {
-    shown_[i] = item->toolTip();
-    emit(time, "tooltip", shown_[i]);
+  labels[count] = "tooltip";
+  titles[count] = item->toolTip();
+
+  // Ticks alone make a line only on the minute; along with any other change
+  // every changed title is printed, so that the moment reads whole.
+  bool news = everySecond_;
+  for (std::size_t i = 0; i < kFollowed && !news; ++i) {
+    news = titles[i] != shown_[i] && !onlyTicks(shown_[i], titles[i]);
+  }
+  for (std::size_t i = 0; i < kFollowed; ++i) {
+    if (titles[i] != shown_[i] && (news || onTheMinute(titles[i]))) {
+      shown_[i] = titles[i];
+      emit(time, labels[i], shown_[i]);
+    }
   }
 }
 

@@ -1,9 +1,11 @@
 // The printed timeline: one event a line with its virtual time. It follows
 // the world as its observer: menu and tooltip changes after every dispatched
 // call, new lines of the application log, key events, focus changes,
-// alerts, launchctl runs and terminations. In quiet mode it prints only
-// failed expectations and follows nothing, so a long run costs no more than
-// the application itself.
+// alerts, launchctl runs and terminations. A change that is only the
+// countdown ticking or the waiting animation turning is printed only when
+// the countdown reaches a whole minute, unless every tick is asked for. In
+// quiet mode it prints only failed expectations and follows nothing, so a
+// long run costs no more than the application itself.
 #pragma once
 
 #include <sys/types.h>
@@ -25,8 +27,15 @@ class Session;
 
 class Timeline {
  public:
-  // `showDate`: the session spans more than one calendar day.
-  Timeline(std::ostream& out, bool quiet, bool showDate);
+  struct Options {
+    // Only failed expectations.
+    bool quiet = false;
+    // The session spans more than one calendar day.
+    bool showDate = false;
+    // Every tick of the countdown and frame of the waiting animation.
+    bool everySecond = false;
+  };
+  Timeline(std::ostream& out, const Options& options);
 
   // Becomes the observer of the session's world (not in quiet mode).
   void follow(Session& session);
@@ -70,6 +79,7 @@ class Timeline {
   std::ostream& out_;
   bool quiet_;
   bool showDate_;
+  bool everySecond_;
   Session* session_ = nullptr;
   std::string home_;
   std::string lastTime_;

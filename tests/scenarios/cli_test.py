@@ -180,7 +180,8 @@ class Arguments(unittest.TestCase):
         result = sim("--help")
         self.assertEqual(result.returncode, 0)
         self.assertTrue(result.stdout.startswith(
-            "Usage: quillmark-sim [--home DIR] [--icon FILE.png] [--quiet] [SCENARIO | -]"))
+            "Usage: quillmark-sim [--home DIR] [--icon FILE.png] [--quiet | --every-second]\n"
+            "                     [SCENARIO | -]"))
         self.assertIn("FILE@2x.png at 44x44", result.stdout)
         self.assertIn("refused (exit 2) while it runs", result.stdout)
 
@@ -346,8 +347,8 @@ class Timeline(unittest.TestCase):
             "              status     ✓ Saved at 09:00 · next 10:00",
         ])
 
-    def test_the_waiting_animation_turns_line_by_line(self):
-        result = sim("-", scenario="launch\nat 1 expect running yes\n")
+    def test_every_second_shows_the_waiting_animation_turn_line_by_line(self):
+        result = sim("--every-second", "-", scenario="launch\nat 1 expect running yes\n")
         statuses = [(time, line[25:]) for time, line in timed_lines(result.stdout)
                     if "Waiting for Ableton" in line]
         self.assertEqual(statuses, [
@@ -357,6 +358,14 @@ class Timeline(unittest.TestCase):
             ("09:00:00.750", "◒ Waiting for Ableton Live"),
             ("09:00:01.000", "◐ Waiting for Ableton Live"),
         ])
+
+    def test_every_second_shows_each_tick_of_the_countdown(self):
+        scenario = "trust on\n" + LIVE_AND_QUILLMARK + "at 90 expect running yes\n"
+        result = sim("--every-second", "-", scenario=scenario)
+        statuses = [line[25:] for _, line in timed_lines(result.stdout) if "status  " in line]
+        self.assertEqual(statuses, [f"✓ Next save in {(600 - n) // 60:02d}:{(600 - n) % 60:02d}"
+                                    for n in range(0, 91)])
+
 
     def test_the_first_launch_alert_prompt_and_launchctl_runs_are_shown(self):
         result = sim("-", scenario="alert answer first open 2\nlaunch\nat 4 expect alerts 1\n")
@@ -408,6 +417,59 @@ class Timeline(unittest.TestCase):
             "                         note       going",
             "2025-03-03 09:00:20.000  wake       the system woke after 86400 s",
             "                         note       inside",
+        ])
+
+
+class StoryTimeline(unittest.TestCase):
+    """By default the countdown's ticks and the animation's frames stay out,
+    but for a whole minute, a start and a stop."""
+
+    def menu_lines(self, result, label):
+        return [(time, line[25:]) for time, line in timed_lines(result.stdout)
+                if line[14:25] == f"{label:<10} "]
+
+    def test_the_countdown_shows_its_whole_minutes_and_whatever_changes_with_it(self):
+        scenario = ("trust on\n" + LIVE_AND_QUILLMARK +
+                    'at 150 click "Interval" "10 seconds (test)"\nat 161 expect saves 1\n')
+        result = sim("-", scenario=scenario)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertEqual(self.menu_lines(result, "status"), [
+            ("09:00:00.000", "✓ Next save in 10:00"),
+            ("09:01:00.000", "✓ Next save in 09:00"),
+            ("09:02:00.000", "✓ Next save in 08:00"),
+            # A tick along with the interval's change.
+            ("09:02:30.000", "✓ Next save in 00:10"),
+            ("09:02:40.650", "✓ Autosaved at 09:02 · next 00:00"),
+            # A countdown that starts anew.
+            ("09:02:40.650", "✓ Autosaved at 09:02 · next 00:10"),
+        ])
+        self.assertEqual([text[-5:] for _, text in self.menu_lines(result, "tooltip")],
+                         ["10:00", "09:00", "08:00", "00:10", "00:00", "00:10"])
+
+    def test_a_time_of_day_is_no_countdown(self):
+        scenario = ("trust on\n" + LIVE_AND_QUILLMARK + 'at 5 click "Pause Autosave"\n'
+                    'at 10 click "Save Now"\nat 20 clock jump -1h\nat 30 click "Save Now"\n')
+        result = sim("-", scenario=scenario)
+        self.assertEqual(self.menu_lines(result, "status")[-2:], [
+            ("09:00:10.650", "Saved at 09:00"),
+            ("09:00:30.650", "Saved at 08:00"),
+        ])
+
+    def test_the_built_in_day_reads_in_about_a_hundred_lines(self):
+        result = sim()
+        self.assertEqual(result.returncode, 0, result.stdout)
+        self.assertLessEqual(len(result.stdout.splitlines()), 100)
+        self.assertGreater(len(sim("--every-second").stdout.splitlines()), 150)
+
+    def test_the_animation_shows_when_it_starts_and_when_it_stops(self):
+        result = sim("-", scenario="launch\nat 2 live start\nat 3 expect running yes\n")
+        self.assertEqual(self.menu_lines(result, "status"), [
+            ("09:00:00.000", "◐ Waiting for Ableton Live"),
+            ("09:00:02.250", "✕ Grant Accessibility access"),
+        ])
+        self.assertEqual(self.menu_lines(result, "ableton"), [
+            ("09:00:00.000", "◐ Ableton waiting"),
+            ("09:00:02.250", "✓ Ableton connected"),
         ])
 
 

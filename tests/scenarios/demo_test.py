@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""scripts/demo run from another folder: its arguments are the user's paths.
-A stand-in cmake keeps the test from
+"""scripts/demo run from another folder: its arguments are the user's paths,
+and the build speaks only when it fails. A stand-in cmake keeps the test from
 building; the demo then runs the quillmark-sim given here.
 
 Usage: demo_test.py DEMO_SCRIPT QUILLMARK_SIM [unittest options]
@@ -57,6 +57,16 @@ class DemoFromAnotherFolder(unittest.TestCase):
             calls = file.read().splitlines()
         root = os.path.dirname(os.path.dirname(os.path.realpath(DEMO)))
         self.assertIn(f"-S {root} -B {self.environment['QM_DEMO_BUILD_DIR']}", calls[0])
+
+    def test_the_build_speaks_only_when_it_fails(self):
+        quiet = self.demo("--quiet")
+        self.assertEqual(quiet.returncode, 0, quiet.stderr)
+        self.assertNotIn("cmake says", quiet.stdout + quiet.stderr)
+
+        failed = self.demo(status=1)
+        self.assertNotEqual(failed.returncode, 0)
+        self.assertIn("cmake says -S", failed.stderr)
+        self.assertEqual(failed.stdout, "")
 
 
 if __name__ == "__main__":
