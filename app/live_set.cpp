@@ -180,15 +180,16 @@ LiveSetWatch::DueSave LiveSetWatch::dueSave() {
 
 void LiveSetWatch::keysAboutToBePosted() {
   endWatch();
-  readTitle();
+  titleAtKeys_ = readTitle();
 }
 
 void LiveSetWatch::keysPosted(bool manual, const std::string& time) {
   Watch watch;
   watch.manual = manual;
   watch.time = time;
-  watch.title = title_;
-  watch.set = title_ ? parseLiveSetTitle(*title_) : std::nullopt;
+  // Read before the keys: a save announced since must count as Live's answer.
+  watch.title = titleAtKeys_;
+  watch.set = titleAtKeys_ ? parseLiveSetTitle(*titleAtKeys_) : std::nullopt;
   watch.startedAt = runLoop_.monotonicNow();
   watch_ = std::move(watch);
   const std::weak_ptr<LiveSetWatch*> alive = lifetime_;

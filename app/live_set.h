@@ -116,6 +116,7 @@ class LiveSetWatch {
   std::optional<int> pid_;
   ObservationRef titleObservation_;
   std::optional<std::string> title_;
+  std::optional<std::string> titleAtKeys_;
   bool titleLogged_ = false;
   bool markSeen_ = false;
   // After Live asked with a dialog: no automatic save while the title stays.
