@@ -149,7 +149,8 @@ bool writeAll(const std::string& folder, std::string* error) {
     windows.push_back(renderIcon(graphics, side, IconMargin::narrow, error));
     if (!windows.back() ||
         !render::writeSurfacePng(windows.back().get(),
-                                 folder + "/Quillmark-" + std::to_string(side) + ".png", error)) {
+                                 folder + "/Quillmark-" + std::to_string(side) + ".png", "the icon",
+                                 error)) {
       return false;
     }
     icoImages.push_back({side, windows.back().get()});
@@ -163,8 +164,9 @@ bool writeAll(const std::string& folder, std::string* error) {
   for (const IcnsSlot& slot : kIcnsSlots) {
     macOS.push_back(renderIcon(graphics, slot.side, IconMargin::appleGrid, error));
     if (!macOS.back() ||
-        !render::writeSurfacePng(
-            macOS.back().get(), folder + "/AppIcon-" + std::to_string(slot.side) + ".png", error)) {
+        !render::writeSurfacePng(macOS.back().get(),
+                                 folder + "/AppIcon-" + std::to_string(slot.side) + ".png",
+                                 "the icon", error)) {
       return false;
     }
     icnsEntries.push_back({slot.type, macOS.back().get()});

@@ -120,7 +120,9 @@ void replay(cairo_t* cr, const Mapping& map, const DrawCommand& command) {
   } else if (const auto* text = std::get_if<DrawTextCommand>(&command)) {
     cairo_save(cr);
     setColor(cr, text->attributes.foregroundColor);
-    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    const bool bold = text->weight == FontWeight::bold;
+    cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL,
+                           bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, text->attributes.boldSystemFontSize * map.scale);
     cairo_text_extents_t extents;
     cairo_text_extents(cr, text->text.c_str(), &extents);
@@ -138,9 +140,14 @@ void replay(cairo_t* cr, const Mapping& map, const DrawCommand& command) {
       case TextAlignment::left:
         break;
     }
-    // The letters' ink is centred in the rectangle's height.
+    // The icon's letters have their ink centred in the rectangle's height;
+    // lines of text (regular) the font's ascent and descent, so that lines
+    // of different letters share a baseline as in a menu.
     const double middle = (map.y(rect.y) + map.y(rect.y + rect.height)) / 2;
-    const double baseline = middle - (extents.y_bearing + extents.height / 2);
+    cairo_font_extents_t font;
+    cairo_font_extents(cr, &font);
+    const double baseline = bold ? middle - (extents.y_bearing + extents.height / 2)
+                                 : middle + (font.ascent - font.descent) / 2;
     cairo_move_to(cr, x, baseline);
     cairo_show_text(cr, text->text.c_str());
     cairo_restore(cr);
@@ -168,13 +175,14 @@ SurfacePtr renderImage(const RecordedImage& image, double scale, std::string* er
   return surface;
 }
 
-bool writeSurfacePng(cairo_surface_t* surface, const std::string& path, std::string* error) {
+bool writeSurfacePng(cairo_surface_t* surface, const std::string& path, std::string_view what,
+                     std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
     const int cause = errno;
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::error_code ignored;
-    *error = "cannot write the icon " + path + ": " +
+    *error = "cannot write " + std::string(what) + " " + path + ": " +
              (cause == ENOENT && !folder.empty() && !std::filesystem::is_directory(folder, ignored)
                   ? "there is no folder " + folder.string()
                   : std::string(std::strerror(cause)));
@@ -185,7 +193,7 @@ bool writeSurfacePng(cairo_surface_t* surface, const std::string& path, std::str
   const bool closed = std::fclose(file) == 0;
   if (written != CAIRO_STATUS_SUCCESS || !closed) {
     const int cause = sink.error != 0 ? sink.error : errno;
-    *error = "cannot write the icon " + path + ": " +
+    *error = "cannot write " + std::string(what) + " " + path + ": " +
              (cause != 0 ? std::strerror(cause) : cairo_status_to_string(written));
     return false;
   }
@@ -193,9 +201,9 @@ bool writeSurfacePng(cairo_surface_t* surface, const std::string& path, std::str
 }
 
 bool writePng(const RecordedImage& image, double scale, const std::string& path,
-              std::string* error) {
+              std::string_view what, std::string* error) {
   const SurfacePtr surface = renderImage(image, scale, error);
-  return surface && writeSurfacePng(surface.get(), path, error);
+  return surface && writeSurfacePng(surface.get(), path, what, error);
 }
 
 void releaseRendererCaches() {

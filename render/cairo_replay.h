@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "recording_canvas.h"
 
@@ -23,12 +24,14 @@ using SurfacePtr = std::unique_ptr<cairo_surface_t, SurfaceDeleter>;
 SurfacePtr renderImage(const RecordedImage& image, double scale, std::string* error);
 
 // Writes the surface as PNG through our own file, so that a failure is told
-// in the system's words ("No such file or directory") rather than cairo's.
-bool writeSurfacePng(cairo_surface_t* surface, const std::string& path, std::string* error);
+// in the system's words ("No such file or directory") rather than cairo's:
+// "cannot write <what> <path>: <reason>".
+bool writeSurfacePng(cairo_surface_t* surface, const std::string& path, std::string_view what,
+                     std::string* error);
 
 // renderImage() into a PNG file.
 bool writePng(const RecordedImage& image, double scale, const std::string& path,
-              std::string* error);
+              std::string_view what, std::string* error);
 
 // Releases cairo's and fontconfig's caches, which keeps leak checkers quiet
 // at exit. Nothing may be rendered afterwards.

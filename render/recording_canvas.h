@@ -26,10 +26,15 @@ struct StrokePathCommand {
   Color color = Color::black;
   BezierPath path;
 };
+// The application's drawings letter in the bold system font; the tool's own
+// (the picture of the menu) also in the regular one.
+enum class FontWeight { bold, regular };
 struct DrawTextCommand {
   std::string text;
   Rect rect;
+  // boldSystemFontSize is the size in either weight.
   TextAttributes attributes;
+  FontWeight weight = FontWeight::bold;
 };
 using DrawCommand =
     std::variant<FillRectCommand, FillRoundedRectCommand, StrokePathCommand, DrawTextCommand>;
@@ -62,6 +67,8 @@ class RecordingCanvas final : public qm::ImageCanvas {
   void strokePath(const BezierPath& path) override;
   void drawText(const std::string& text, const Rect& rect,
                 const TextAttributes& attributes) override;
+  void drawText(const std::string& text, const Rect& rect, const TextAttributes& attributes,
+                FontWeight weight);
   ImageRef finishImage(bool isTemplate) override;
 
  private:
@@ -82,5 +89,10 @@ class RecordingGraphics final : public qm::Graphics {
     return std::make_unique<RecordingCanvas>(size);
   }
 };
+
+// The commands as text, one a line with numbers to a thousandth, for tests
+// that hold a drawing against what it was: unlike pixels, these do not
+// change with the machine's fonts.
+std::string describeCommands(const RecordedImage& image);
 
 }  // namespace qm::render

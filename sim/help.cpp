@@ -138,6 +138,11 @@ The world:
                             as by the network; the monotonic clock does not
                             move, and Quillmark is told. D: -1h, +90, 30m
   note "TEXT"               a line in the timeline
+  picture "FILE.png"        draw the menu-bar icon with Quillmark's menu open
+                            as it is now, its submenu open beside it (check
+                            marks shown, hidden items left out), into
+                            FILE.png at twice its size in points. A drawing,
+                            captioned as one, not a screenshot
 
 Live's set. Until a line gives Live a set, its window's title tells nothing.
   live set "NAME"           Live shows the set NAME, saved: its title reads

@@ -32,11 +32,8 @@ bool writeIconFiles(const std::string& path, std::string* secondPath, std::strin
     *error = "the application drew no icon";
     return false;
   }
-  const bool written =
-      render::writePng(*icon, 1.0, path, error) && render::writePng(*icon, 2.0, *secondPath, error);
-  // The font caches are no longer needed.
-  render::releaseRendererCaches();
-  return written;
+  return render::writePng(*icon, 1.0, path, "the icon", error) &&
+         render::writePng(*icon, 2.0, *secondPath, "the icon", error);
 }
 
 }  // namespace qm::simtool

@@ -742,6 +742,12 @@ void readCommand(Reader& in, Command& command) {
     }
   } else if (w == "quit-key") {
     command.op = Op::quitKey;
+  } else if (w == "picture") {
+    command.op = Op::picture;
+    command.words.push_back(in.text("the picture's file"));
+    if (!command.words[0].ends_with(".png") || command.words[0].size() == 4) {
+      fail("the picture's file must end in .png, not " + excerpt(command.words[0]));
+    }
   } else if (w == "expect") {
     command.op = Op::expect;
     readExpectation(in, command);

@@ -64,6 +64,7 @@ enum class Op {
   clockJump,          // clock jump D                  seconds: D, signed
   click,              // click "A" ["B" ...]           words: the title path
   quitKey,            // quit-key
+  picture,            // picture "FILE.png"            words[0]: FILE.png
   expect,             // expect WHAT ...               check, words, count, flag, value
   run,                // run T: the end of the scenario
 };

@@ -81,6 +81,8 @@ class Session {
   void changeLive(const scenario::Command& command);
   void setPreference(const scenario::Command& command);
   void click(const scenario::Command& command);
+  // Draws the menu as it stands into the line's PNG file (menu_picture.h).
+  void picture(const scenario::Command& command);
   // Puts the bundle with the watcher at location 0 (Applications), 1 (a
   // read-only disk image) or 2 (translocated); the next launch runs it.
   // Returns the bundle's path as the timeline shows it.

@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "menu_picture.h"
 #include "timeline.h"
 
 namespace qm::simtool {
@@ -239,6 +240,9 @@ void Session::execute(const Command& command) {
     case Op::quitKey:
       click(command);
       break;
+    case Op::picture:
+      picture(command);
+      break;
     case Op::expect:
       expect(command);
       break;
@@ -409,6 +413,18 @@ void Session::click(const Command& command) {
          clickProblem(result) + (result == sim::ClickResult::notFound && command.op == Op::click
                                      ? itemsThere(missing)
                                      : ""));
+  }
+}
+
+void Session::picture(const Command& command) {
+  timeline_.command(world_.now(), command);
+  const sim::SimStatusItem* item = statusItem();
+  if (item == nullptr) {
+    throw ScenarioError(command.line, "picture: Quillmark shows no menu to draw");
+  }
+  std::string error;
+  if (!writeMenuPicture(*item, command.words[0], &error)) {
+    throw ScenarioError(command.line, error);
   }
 }
 

@@ -6,6 +6,7 @@ Usage: cli_test.py QUILLMARK_SIM [unittest options]
 """
 import os
 import re
+import struct
 import subprocess
 import sys
 import tempfile
@@ -471,6 +472,34 @@ class StoryTimeline(unittest.TestCase):
             ("09:00:00.000", "◐ Ableton waiting"),
             ("09:00:02.250", "✓ Ableton connected"),
         ])
+
+
+class Pictures(unittest.TestCase):
+    def test_a_picture_of_the_menu_lands_where_the_user_runs_the_tool(self):
+        with tempfile.TemporaryDirectory() as folder:
+            scenario = "trust on\n" + LIVE_AND_QUILLMARK + 'at 1 picture "menu.png"\n'
+            result = sim("-", scenario=scenario, cwd=folder)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertIn('09:00:01.000  world      picture "menu.png"', result.stdout)
+            with open(os.path.join(folder, "menu.png"), "rb") as file:
+                header = file.read(24)
+            self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n")
+            # Twice its size in points, as on a Retina display.
+            width, height = struct.unpack(">II", header[16:24])
+            self.assertEqual((width % 2, height % 2), (0, 0))
+            self.assertGreater(height, 400)
+
+    def test_a_picture_that_cannot_be_drawn_stops_the_scenario(self):
+        cases = [
+            ('picture "menu.png"\n', "<stdin>:1: picture: Quillmark shows no menu to draw"),
+            (LIVE_AND_QUILLMARK + 'picture "/nonexistent/folder/menu.png"\n',
+             "<stdin>:3: cannot write the picture /nonexistent/folder/menu.png: "
+             "there is no folder /nonexistent/folder"),
+        ]
+        for scenario, message in cases:
+            with self.subTest(scenario=scenario):
+                result = sim("--quiet", "-", scenario=scenario)
+                self.assertEqual((result.returncode, result.stderr), (2, message + "\n"))
 
 
 if __name__ == "__main__":

@@ -139,6 +139,9 @@ TEST(ScenarioCommands, WorldCommandsCarryTheirArguments) {
   c = only("click \"Interval\" \"5 minutes\"");
   EXPECT_EQ(c.words, (std::vector<std::string>{"Interval", "5 minutes"}));
   EXPECT_EQ(only("quit-key").op, Op::quitKey);
+  c = only("picture \"docs/menu.png\"");
+  EXPECT_EQ(c.op, Op::picture);
+  EXPECT_EQ(c.words, (std::vector<std::string>{"docs/menu.png"}));
   EXPECT_EQ(only("launch").op, Op::launch);
 
   EXPECT_EQ(only("live hide").op, Op::liveHide);
@@ -341,6 +344,9 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"clock jump -32d\n", 1, "must be at most 31 days (2678400 s) either way, not -32d"},
       {"clock set 1h\n", 1, "the clock's change must be jump"},
       {"session switch\n", 1, "must be lock, unlock, end, switch-away or switch-back"},
+      {"picture menu.png\n", 1, "the picture's file must be a text in double quotes"},
+      {"picture \"menu.jpg\"\n", 1, "the picture's file must end in .png, not \"menu.jpg\""},
+      {"picture \".png\"\n", 1, "the picture's file must end in .png"},
   };
   for (const Case& c : cases) {
     const ParseError error = rejected(c.text);
