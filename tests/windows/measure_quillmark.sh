@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# Measures Quillmark.exe under Wine while it waits between saves: CPU time
-# and resident memory of its process over a span, with a stand-in Live
-# running and the default 10-minute interval (the countdown ticks every
-# second, the Live monitor every two).
+# Measures Quillmark.exe under Wine while it waits between saves, against a
+# floor: idle_floor.exe, a bare tray program (hidden window, a tooltip that
+# changes every second, a process-list scan every 2 s). Both start at the
+# same time in the same prefix and display, beside a stand-in Live, with the
+# default 10-minute interval. Each round prints the CPU share of a core and
+# the mean resident memory of both over the span, and the ratios; Wine's own
+# libraries set the floor, so only the ratios mean anything.
 #
-#   tests/windows/measure_quillmark.sh BUILD_DIR [SECONDS]
+#   tests/windows/measure_quillmark.sh BUILD_DIR [SECONDS] [ROUNDS]
 #
-# Runs on a private prefix and display of its own and ends what it started,
-# by id.
+# A measurement, not a test: it fails only when something does not start.
+# It builds what it runs, uses a private prefix and display of its own, and
+# ends what it started, by id.
 set -euo pipefail
-build=$(cd "${1:?usage: measure_quillmark.sh BUILD_DIR [SECONDS]}" && pwd)
+build=$(cd "${1:?usage: measure_quillmark.sh BUILD_DIR [SECONDS] [ROUNDS]}" && pwd)
 span=${2:-30}
+rounds=${3:-3}
 here=$(cd "$(dirname "$0")" && pwd)
 state=$build/wine-measure
 harness=$here/wine_harness.sh
+
+cmake --build "$build" -j2 --target Quillmark windows_idle_floor \
+  stand_in_Ableton_Live_12_Suite >/dev/null
 quillmark=$build/platform/windows/Quillmark.exe
+floor=$build/tests/windows/windows_idle_floor.exe
 live="$build/tests/windows/Ableton Live 12 Suite.exe"
 
 pids=()
@@ -40,16 +49,35 @@ sleep 2
 "$wine" "$quillmark" </dev/null >/dev/null 2>&1 &
 quillmark_pid=$!
 pids+=("$quillmark_pid")
+"$wine" "$floor" </dev/null >/dev/null 2>&1 &
+floor_pid=$!
+pids+=("$floor_pid")
+# Past the launch: the first refresh, the permission check, the icon.
 sleep 5
+for pid in "$quillmark_pid" "$floor_pid"; do
+  [ -d "/proc/$pid" ] || { echo "measure_quillmark: a program did not start" >&2; exit 1; }
+done
 
 ticks=$(getconf CLK_TCK)
 cpu() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-before=$(cpu "$quillmark_pid")
-sleep "$span"
-after=$(cpu "$quillmark_pid")
-rss_kb=$(awk '/^VmRSS/ {print $2}' "/proc/$quillmark_pid/status")
-size=$(stat -c %s "$quillmark")
-awk -v b="$before" -v a="$after" -v t="$ticks" -v s="$span" -v r="$rss_kb" -v z="$size" 'BEGIN {
-  printf "Quillmark.exe idle under Wine: CPU %.2f %% over %d s (%.2f s), resident %.1f MB, file %.2f MB\n",
-    100 * (a - b) / t / s, s, (a - b) / t, r / 1024, z / 1048576
-}'
+rss() { awk '/^VmRSS/ {print $2}' "/proc/$1/status"; }
+
+echo "Idle under Wine beside a stand-in Live, ${span} s a round (CPU in % of a core, resident in MB)"
+for round in $(seq 1 "$rounds"); do
+  q0=$(cpu "$quillmark_pid") f0=$(cpu "$floor_pid")
+  q_rss=0 f_rss=0
+  for _ in $(seq 1 "$span"); do
+    sleep 1
+    q_rss=$((q_rss + $(rss "$quillmark_pid"))) f_rss=$((f_rss + $(rss "$floor_pid")))
+  done
+  q1=$(cpu "$quillmark_pid") f1=$(cpu "$floor_pid")
+  awk -v r="$round" -v t="$ticks" -v s="$span" -v qc="$((q1 - q0))" -v fc="$((f1 - f0))" \
+    -v qm="$q_rss" -v fm="$f_rss" 'BEGIN {
+    qcpu = 100 * qc / t / s; fcpu = 100 * fc / t / s
+    qmb = qm / s / 1024; fmb = fm / s / 1024
+    cr = fcpu > 0 ? sprintf("%.2fx", qcpu / fcpu) : "n/a"
+    mr = qmb / fmb
+    printf "round %d: Quillmark CPU %.2f %% resident %.1f MB | floor CPU %.2f %% resident %.1f MB | ratios CPU %s (limit 1.5x) memory %.2fx (limit 1.15x)\n",
+      r, qcpu, qmb, fcpu, fmb, cr, mr
+  }'
+done
