@@ -176,8 +176,8 @@ def check_exe(wrestool, ico, group, exe):
 
 def check_copy(copy, built):
     """The documentation's copy of the icon still looks like what the build
-    draws: the same size, and every channel within a little of it on average (fonts
-    rasterise a little differently from machine to machine)."""
+    draws: the same size, and every channel within a little of it on average
+    (fonts rasterise a little differently from machine to machine)."""
     w1, h1, a = decode_png(open(copy, "rb").read())
     w2, h2, b = decode_png(open(built, "rb").read())
     check((w1, h1) == (w2, h2), f"{copy}: {w1}x{h1}, the build draws {w2}x{h2}")
