@@ -35,7 +35,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   const auto userActivity = win::makeUserActivity();
   const auto applicationWindows = win::makeApplicationWindows();
   const auto preferences = win::makePreferences(win::kPreferencesKey);
-  // The tray window hears of the session; the delegate made below acts on it.
+  // The tray window hears of the session and the machine; the delegate made
+  // below acts on it.
   qm::AppDelegate* app = nullptr;
   win::SessionEvents sessionEvents;
   sessionEvents.lockChanged = [&app](bool locked) {
@@ -46,6 +47,21 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   sessionEvents.ending = [&app] {
     if (app != nullptr) {
       app->sessionWillEnd();
+    }
+  };
+  sessionEvents.willSleep = [&app] {
+    if (app != nullptr) {
+      app->systemWillSleep();
+    }
+  };
+  sessionEvents.didWake = [&app] {
+    if (app != nullptr) {
+      app->systemDidWake();
+    }
+  };
+  sessionEvents.clockChanged = [&app] {
+    if (app != nullptr) {
+      app->systemClockChanged();
     }
   };
   const auto statusBar = win::makeStatusBar(*runLoop, std::move(sessionEvents));

@@ -5,8 +5,10 @@
 // click opens it at the cursor. The chosen item comes back as WM_COMMAND to
 // the icon's hidden window, which calls the item's action. Items keep their
 // state in C++: Win32 menus have no hidden items, so a menu is laid out again
-// whenever an item is shown or hidden. The same window hears of the session
-// (lock, unlock, log-off), of Explorer restarting and of display changes.
+// whenever an item is shown or hidden. The same window, a top-level one
+// because Windows broadcasts power and clock changes only to those, hears of
+// the session (lock, unlock, log-off), sleep and wake, a set clock, Explorer
+// restarting and display changes.
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
@@ -502,6 +504,25 @@ class Win32StatusItem final : public StatusItem {
           wParam, [lParam] { return sessionLockedNow(static_cast<DWORD>(lParam)); });
       if (locked && self->sessionEvents_.lockChanged) {
         self->sessionEvents_.lockChanged(*locked);
+      }
+      return 0;
+    }
+    if (message == WM_POWERBROADCAST) {
+      // Every wake brings PBT_APMRESUMEAUTOMATIC; PBT_APMRESUMESUSPEND
+      // follows it when a user is there. The core takes the first and
+      // ignores a wake without a sleep.
+      const auto& events = self->sessionEvents_;
+      if (wParam == PBT_APMSUSPEND && events.willSleep) {
+        events.willSleep();
+      } else if ((wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND) &&
+                 events.didWake) {
+        events.didWake();
+      }
+      return TRUE;
+    }
+    if (message == WM_TIMECHANGE) {
+      if (self->sessionEvents_.clockChanged) {
+        self->sessionEvents_.clockChanged();
       }
       return 0;
     }

@@ -37,12 +37,17 @@ std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
 std::unique_ptr<UserActivity> makeUserActivity();
 std::unique_ptr<ApplicationWindows> makeApplicationWindows();
 std::unique_ptr<Preferences> makePreferences(const std::wstring& registryKey);
-// What the tray window hears of the user's session, for the core: locked or
-// unlocked (a disconnect counts as a lock), and the session ending (log-off,
-// restart, shut-down). Either may be empty.
+// What the tray window hears of the user's session and the machine, for the
+// core: locked or unlocked (a disconnect counts as a lock), the session
+// ending (log-off, restart, shut-down), the system going to sleep and waking
+// (each wake message Windows sends, so a wake may come twice), and the wall
+// clock set. Any may be empty.
 struct SessionEvents {
   std::function<void(bool locked)> lockChanged;
   std::function<void()> ending;
+  std::function<void()> willSleep;
+  std::function<void()> didWake;
+  std::function<void()> clockChanged;
 };
 std::unique_ptr<StatusBar> makeStatusBar(WinRunLoop& runLoop, SessionEvents sessionEvents = {});
 // Balloons from the icon of the status bar's newest status item.

@@ -413,6 +413,39 @@ TEST_F(EndToEndTest, NoSaveWhileTheSessionIsLockedOneAfterTheUnlockAndAQuitWhenI
   EXPECT_EQ(lines("Session ending: Quillmark quits."), 1) << readWholeFile(logPath);
 }
 
+TEST_F(EndToEndTest, NoSaveWhileTheSystemSleepsAndTheOneThatFellDueAfterTheWake) {
+  ChildProcess live(widen(QM_STAND_IN_LIVE_EXE), {liveStatus.wstring()});
+  ASSERT_NE(live.waitForWindow(), nullptr);
+  ChildProcess quillmark(widen(QM_QUILLMARK_EXE), {});
+  ASSERT_TRUE(waitUntil([&] { return lines("Autosave timer started: every 10 sec.") == 1; }, 10));
+  const Clock::time_point started = Clock::now();
+  HWND tray = nullptr;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        DWORD pid = 0;
+        tray = FindWindowW(L"QuillmarkTray", nullptr);
+        return GetWindowThreadProcessId(tray, &pid) != 0 && pid == quillmark.pid();
+      },
+      5));
+
+  // Asleep across the save point at 10 s: nothing is sent. The wake comes
+  // as Windows sends it with a user there, twice; the missed save runs once.
+  PostMessageW(tray, WM_POWERBROADCAST, PBT_APMSUSPEND, 0);
+  waitUntil([&] { return secondsSince(started) >= 12; }, 13);
+  EXPECT_EQ(readCounts(liveStatus).saves, 0) << readWholeFile(logPath);
+  EXPECT_EQ(lines("System going to sleep: no saves until it wakes."), 1);
+  PostMessageW(tray, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+  PostMessageW(tray, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+  ASSERT_TRUE(waitUntil([&] { return readCounts(liveStatus).saves == 1; }, 5))
+      << readWholeFile(logPath) << readWholeFile(liveStatus);
+  EXPECT_EQ(lines("System woke: the save that fell due meanwhile runs after your pause."), 1);
+  EXPECT_EQ(lines("System woke."), 0);
+  // A clock set by nothing at all moves nothing and says nothing.
+  PostMessageW(tray, WM_TIMECHANGE, 0, 0);
+  EXPECT_FALSE(waitUntil([&] { return readCounts(liveStatus).saves > 1; }, 2));
+  EXPECT_EQ(readWholeFile(logPath).find("System clock changed"), std::string::npos);
+}
+
 // Live's set as its title shows it: the stand-in Live titles its window as
 // Live does and saves, asks or ignores the keys as told.
 class LiveSetEndToEndTest : public EndToEndTest {

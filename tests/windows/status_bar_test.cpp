@@ -1,7 +1,8 @@
 // The tray menu and icon that the real application core builds on the
 // Win32 ports: the items read back with GetMenuItemInfoW, chosen with
 // WM_COMMAND, and the icon's pixels; the icon back after Explorer restarts,
-// the menu opened from the keyboard, and the session's messages.
+// the menu opened from the keyboard, and the session's, power and clock
+// messages.
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
@@ -241,8 +242,10 @@ TEST(TraySessionTest, LocksDisconnectsAndTheSessionsEndReachTheHooks) {
   auto loop = makeRunLoop();
   std::vector<bool> locks;
   int endings = 0;
-  auto statusBar =
-      makeStatusBar(*loop, {[&](bool locked) { locks.push_back(locked); }, [&] { ++endings; }});
+  SessionEvents events;
+  events.lockChanged = [&](bool locked) { locks.push_back(locked); };
+  events.ending = [&] { ++endings; };
+  auto statusBar = makeStatusBar(*loop, std::move(events));
   const StatusItemRef item = statusBar->statusItemWithLength(kVariableStatusItemLength);
   const HWND window = statusItemWindow(*item);
   for (const WPARAM change : {WTS_SESSION_LOCK, WTS_SESSION_UNLOCK, WTS_REMOTE_DISCONNECT,
@@ -268,6 +271,35 @@ TEST(TraySessionTest, LocksDisconnectsAndTheSessionsEndReachTheHooks) {
   EXPECT_EQ(endings, 0);
   SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF);
   EXPECT_EQ(endings, 1);
+}
+
+// Power and clock changes are broadcast to top-level windows only: sent as
+// Windows sends them, to every one of them.
+TEST(TraySessionTest, SleepWakeAndASetClockReachTheHooksAsWindowsBroadcastsThem) {
+  auto loop = makeRunLoop();
+  std::vector<std::string> heard;
+  SessionEvents events;
+  events.willSleep = [&] { heard.push_back("sleep"); };
+  events.didWake = [&] { heard.push_back("wake"); };
+  events.clockChanged = [&] { heard.push_back("clock"); };
+  auto statusBar = makeStatusBar(*loop, std::move(events));
+  const StatusItemRef item = statusBar->statusItemWithLength(kVariableStatusItemLength);
+  ASSERT_EQ(GetAncestor(statusItemWindow(*item), GA_PARENT), GetDesktopWindow());
+
+  const auto broadcast = [](UINT message, WPARAM wParam) {
+    DWORD_PTR answer = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, message, wParam, 0, SMTO_ABORTIFHUNG, 2000, &answer);
+  };
+  // A wake with a user: the automatic resume, then the one for the user.
+  // A battery's news is neither.
+  broadcast(WM_POWERBROADCAST, PBT_APMSUSPEND);
+  broadcast(WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC);
+  broadcast(WM_POWERBROADCAST, PBT_APMRESUMESUSPEND);
+  broadcast(WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE);
+  broadcast(WM_TIMECHANGE, 0);
+  EXPECT_EQ(heard, (std::vector<std::string>{"sleep", "wake", "wake", "clock"}));
+  // Granted, as every power request is.
+  EXPECT_EQ(SendMessageW(statusItemWindow(*item), WM_POWERBROADCAST, PBT_APMQUERYSUSPEND, 0), TRUE);
 }
 
 // A connect is asked about, and only a connect; without an answer it is
