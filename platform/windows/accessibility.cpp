@@ -27,18 +27,13 @@ std::optional<DWORD> integrityLevelOfToken(HANDLE token) {
   return *GetSidSubAuthority(label->Label.Sid, count - 1);
 }
 
-std::optional<DWORD> integrityLevelOfProcess(DWORD pid) {
-  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (process == nullptr) {
-    return std::nullopt;
-  }
+std::optional<DWORD> integrityLevelOfProcess(HANDLE process) {
   std::optional<DWORD> level;
   HANDLE token = nullptr;
-  if (OpenProcessToken(process, TOKEN_QUERY, &token)) {
+  if (process != nullptr && OpenProcessToken(process, TOKEN_QUERY, &token)) {
     level = integrityLevelOfToken(token);
     CloseHandle(token);
   }
-  CloseHandle(process);
   return level;
 }
 
@@ -46,26 +41,44 @@ class Win32Accessibility final : public Accessibility {
  public:
   explicit Win32Accessibility(Workspace& workspace)
       : workspace_(workspace),
-        ours_(integrityLevelOfProcess(GetCurrentProcessId())
-                  .value_or(SECURITY_MANDATORY_MEDIUM_RID)) {}
+        ours_(
+            integrityLevelOfProcess(GetCurrentProcess()).value_or(SECURITY_MANDATORY_MEDIUM_RID)) {}
+  ~Win32Accessibility() override {
+    if (live_ != nullptr) {
+      CloseHandle(live_);
+    }
+  }
+  Win32Accessibility(const Win32Accessibility&) = delete;
+  Win32Accessibility& operator=(const Win32Accessibility&) = delete;
 
-  // Asked afresh each time: Live may be restarted with other rights. There
-  // is no system prompt to show.
+  // Asked for each Live process once: a Live restarted with other rights is
+  // another process, and the handle kept to the last one keeps its id from
+  // going to any other. There is no system prompt to show.
   bool isProcessTrustedWithOptions(bool prompt) override {
     (void)prompt;
     const auto live = workspace_.runningApplicationsWithBundleIdentifier("com.ableton.live");
     if (live.empty()) {
       return true;
     }
-    const std::optional<DWORD> theirs =
-        integrityLevelOfProcess(static_cast<DWORD>(live.front()->processIdentifier()));
-    return inputReachesIntegrityLevel(ours_, theirs);
+    const auto pid = static_cast<DWORD>(live.front()->processIdentifier());
+    if (live_ == nullptr || pid != livePid_) {
+      if (live_ != nullptr) {
+        CloseHandle(live_);
+      }
+      live_ = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+      livePid_ = pid;
+      liveLevel_ = integrityLevelOfProcess(live_);
+    }
+    return inputReachesIntegrityLevel(ours_, liveLevel_);
   }
 
  private:
   Workspace& workspace_;
   // A process's own level never changes.
   DWORD ours_;
+  HANDLE live_ = nullptr;
+  DWORD livePid_ = 0;
+  std::optional<DWORD> liveLevel_;
 };
 
 }  // namespace

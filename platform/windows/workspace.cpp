@@ -6,7 +6,10 @@
 // user in this session (another user's Live is not ours to save). The menu
 // asks for it several times a second, so the list comes from one
 // NtQuerySystemInformation call (what the Toolhelp snapshot reads too, at a
-// fifteenth of the cost under Wine), and a process's user is read once.
+// fifteenth of the cost under Wine), a process's user is read once, and a
+// list read less than 1.5 s ago answers as long as each Live in it still
+// runs: as with AppKit's list, a Live that quits is gone at once, and one
+// that starts is seen within 1.5 s, before the Live monitor's next tick.
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
@@ -18,6 +21,7 @@
 #include <cctype>
 #include <cwctype>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,12 +35,25 @@ constexpr std::string_view kLiveBundleIdentifier = "com.ableton.live";
 constexpr std::wstring_view kLiveExecutablePrefix = L"ableton live ";
 constexpr std::wstring_view kLiveExecutableSuffix = L".exe";
 
-std::wstring lowered(std::wstring_view text) {
-  std::wstring lower(text);
-  for (wchar_t& c : lower) {
-    c = static_cast<wchar_t>(std::towlower(c));
+// Whether `text` holds `lower` (lower case) at `at`, in any case.
+bool holdsAt(std::wstring_view text, std::size_t at, std::wstring_view lower) {
+  for (std::size_t i = 0; i < lower.size(); ++i) {
+    if (static_cast<wchar_t>(std::towlower(text[at + i])) != lower[i]) {
+      return false;
+    }
   }
-  return lower;
+  return true;
+}
+
+constexpr ULONGLONG kListLifetimeMilliseconds = 1500;
+
+// Opened with the rights to read its user and see it end.
+HANDLE openProcess(DWORD pid) {
+  return OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, pid);
+}
+
+bool stillRuns(HANDLE process) {
+  return process != nullptr && WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
 }
 
 // ShowWindow on another process's window waits for that process's thread:
@@ -152,8 +169,7 @@ std::vector<unsigned char> ownUserSid() {
 
 // False as well when the process cannot be opened or its token read, as
 // for another user's process.
-bool runsAs(DWORD pid, PSID user) {
-  const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+bool runsAs(HANDLE process, PSID user) {
   if (process == nullptr) {
     return false;
   }
@@ -166,7 +182,6 @@ bool runsAs(DWORD pid, PSID user) {
   if (token != nullptr) {
     CloseHandle(token);
   }
-  CloseHandle(process);
   return same;
 }
 
@@ -184,38 +199,15 @@ class Win32Workspace final : public Workspace {
     if (bundleIdentifier != kLiveBundleIdentifier) {
       return applications;
     }
-    constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
-    ULONG needed = 0;
-    NTSTATUS status = 0;
-    while ((status = NtQuerySystemInformation(SystemProcessInformation, buffer_.data(),
-                                              static_cast<ULONG>(buffer_.size()), &needed)) ==
-           kInfoLengthMismatch) {
-      // Room for processes started meanwhile.
-      buffer_.resize(std::max<std::size_t>(buffer_.size() * 2, needed + 4096));
+    if (!listStillTrue()) {
+      readProcessList();
     }
-    if (!NT_SUCCESS(status)) {
-      return applications;
-    }
-    std::vector<KnownProcess> seen;
-    for (std::size_t offset = 0;;) {
-      const auto* process =
-          reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer_.data() + offset);
-      const std::wstring_view name(process->ImageName.Buffer,
-                                   process->ImageName.Length / sizeof(wchar_t));
-      if (process->ImageName.Buffer != nullptr && isLiveExecutableName(name) &&
-          process->SessionId == ownSession_) {
-        const auto pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process->UniqueProcessId));
-        if (isOurs(pid, process->CreateTime.QuadPart, seen)) {
-          applications.push_back(std::make_shared<Win32RunningApplication>(pid, nullptr));
-        }
+    for (const KnownProcess& process : known_) {
+      if (process.ours) {
+        applications.push_back(std::make_shared<Win32RunningApplication>(process.pid, nullptr));
       }
-      if (process->NextEntryOffset == 0) {
-        // Only the processes still running are remembered.
-        known_ = std::move(seen);
-        return applications;
-      }
-      offset += process->NextEntryOffset;
     }
+    return applications;
   }
 
   RunningApplicationRef frontmostApplication() override {
@@ -281,22 +273,81 @@ class Win32Workspace final : public Workspace {
     DWORD pid;
     LONGLONG createTime;
     bool ours;
+    // Held while it is known: it tells when the process ends, and its id
+    // goes to no other process meanwhile.
+    std::shared_ptr<void> handle;
   };
 
-  bool isOurs(DWORD pid, LONGLONG createTime, std::vector<KnownProcess>& seen) {
+  // Whether the list read last still holds: young enough, and every Live
+  // of ours in it still running.
+  bool listStillTrue() const {
+    if (!listReadAt_ || GetTickCount64() - *listReadAt_ >= kListLifetimeMilliseconds) {
+      return false;
+    }
+    return std::all_of(known_.begin(), known_.end(), [](const KnownProcess& process) {
+      return !process.ours || stillRuns(process.handle.get());
+    });
+  }
+
+  // The Live processes of this session, as the system's list has them now.
+  void readProcessList() {
+    constexpr NTSTATUS kInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004L);
+    ULONG needed = 0;
+    NTSTATUS status = 0;
+    while ((status = NtQuerySystemInformation(SystemProcessInformation, buffer_.data(),
+                                              static_cast<ULONG>(buffer_.size()), &needed)) ==
+           kInfoLengthMismatch) {
+      // Room for processes started meanwhile.
+      buffer_.resize(std::max<std::size_t>(buffer_.size() * 2, needed + 4096));
+    }
+    if (!NT_SUCCESS(status)) {
+      known_.clear();
+      listReadAt_.reset();
+      return;
+    }
+    std::vector<KnownProcess> seen;
+    for (std::size_t offset = 0;;) {
+      const auto* process =
+          reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(buffer_.data() + offset);
+      const std::wstring_view name(process->ImageName.Buffer,
+                                   process->ImageName.Length / sizeof(wchar_t));
+      if (process->ImageName.Buffer != nullptr && isLiveExecutableName(name) &&
+          process->SessionId == ownSession_) {
+        const auto pid = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(process->UniqueProcessId));
+        remember(pid, process->CreateTime.QuadPart, seen);
+      }
+      if (process->NextEntryOffset == 0) {
+        break;
+      }
+      offset += process->NextEntryOffset;
+    }
+    // Only the processes still running are remembered.
+    known_ = std::move(seen);
+    listReadAt_ = GetTickCount64();
+  }
+
+  void remember(DWORD pid, LONGLONG createTime, std::vector<KnownProcess>& seen) {
     const auto known = std::find_if(known_.begin(), known_.end(), [&](const KnownProcess& p) {
       return p.pid == pid && p.createTime == createTime;
     });
+    if (known != known_.end()) {
+      seen.push_back(*known);
+      return;
+    }
+    const std::shared_ptr<void> handle(openProcess(pid), [](HANDLE process) {
+      if (process != nullptr) {
+        CloseHandle(process);
+      }
+    });
     // Without our own user to compare, the session alone decides.
-    const bool ours =
-        known != known_.end() ? known->ours : ownUser_.empty() || runsAs(pid, ownUser_.data());
-    seen.push_back({pid, createTime, ours});
-    return ours;
+    const bool ours = ownUser_.empty() || runsAs(handle.get(), ownUser_.data());
+    seen.push_back({pid, createTime, ours, handle});
   }
 
   std::vector<unsigned char> ownUser_;
   DWORD ownSession_ = kNoSession;
   std::vector<KnownProcess> known_;
+  std::optional<ULONGLONG> listReadAt_;
   // Kept between lookups: the list is about as long each time.
   std::vector<unsigned char> buffer_ = std::vector<unsigned char>(64 * 1024);
 };
@@ -304,9 +355,10 @@ class Win32Workspace final : public Workspace {
 }  // namespace
 
 bool isLiveExecutableName(std::wstring_view name) {
-  const std::wstring lower = lowered(name);
-  return lower.size() > kLiveExecutablePrefix.size() + kLiveExecutableSuffix.size() &&
-         lower.starts_with(kLiveExecutablePrefix) && lower.ends_with(kLiveExecutableSuffix);
+  // Called for every process at every read of the list: no copy of the name.
+  return name.size() > kLiveExecutablePrefix.size() + kLiveExecutableSuffix.size() &&
+         holdsAt(name, 0, kLiveExecutablePrefix) &&
+         holdsAt(name, name.size() - kLiveExecutableSuffix.size(), kLiveExecutableSuffix);
 }
 
 std::unique_ptr<Workspace> makeWorkspace() {

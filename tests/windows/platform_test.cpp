@@ -150,7 +150,14 @@ TEST_F(StandInLiveTest, LiveIsFoundRestoredBroughtForwardAndGrantedAtTheSameLeve
                     {(folder.path() / "live.txt").wstring(), L"--minimized"});
   const HWND window = live.waitForWindow();
   ASSERT_NE(window, nullptr);
-  const auto found = workspace->runningApplicationsWithBundleIdentifier("com.ableton.live");
+  // The empty list read above may answer for 1.5 s more.
+  std::vector<RunningApplicationRef> found;
+  ASSERT_TRUE(waitUntil(
+      [&] {
+        found = workspace->runningApplicationsWithBundleIdentifier("com.ableton.live");
+        return !found.empty();
+      },
+      3));
   ASSERT_EQ(found.size(), 1u);
   EXPECT_EQ(found[0]->processIdentifier(), static_cast<int>(live.pid()));
   EXPECT_TRUE(workspace->runningApplicationsWithBundleIdentifier("com.example.other").empty());
@@ -170,6 +177,30 @@ TEST_F(StandInLiveTest, LiveIsFoundRestoredBroughtForwardAndGrantedAtTheSameLeve
   const RunningApplicationRef front = workspace->frontmostApplication();
   ASSERT_TRUE(front);
   EXPECT_EQ(front->processIdentifier(), static_cast<int>(live.pid()));
+}
+
+// A list read less than 1.5 s ago answers, but never with a Live that has
+// quit: no keys go to a process that is gone.
+TEST_F(StandInLiveTest, ALiveThatQuitsIsGoneAtOnceAndOneThatStartsIsFoundWithinTheListsLife) {
+  const auto accessibility = makeAccessibility(*workspace);
+  const auto live = [&] {
+    return workspace->runningApplicationsWithBundleIdentifier("com.ableton.live");
+  };
+  auto first = std::make_unique<ChildProcess>(
+      widen(QM_STAND_IN_LIVE_EXE),
+      std::vector<std::wstring>{(folder.path() / "first.txt").wstring(), L"--hidden"});
+  ASSERT_TRUE(waitUntil([&] { return live().size() == 1; }, 10));
+  EXPECT_TRUE(accessibility->isProcessTrustedWithOptions(false));
+  first.reset();  // ended, and waited for
+  EXPECT_TRUE(live().empty());
+
+  ChildProcess second(widen(QM_STAND_IN_LIVE_EXE), {(folder.path() / "live.txt").wstring()});
+  ASSERT_NE(second.waitForWindow(), nullptr);
+  const auto shown = std::chrono::steady_clock::now();
+  ASSERT_TRUE(waitUntil([&] { return live().size() == 1; }, 3));
+  EXPECT_LT(std::chrono::steady_clock::now() - shown, std::chrono::milliseconds(1600));
+  EXPECT_EQ(live().front()->processIdentifier(), static_cast<int>(second.pid()));
+  EXPECT_TRUE(accessibility->isProcessTrustedWithOptions(false));
 }
 
 TEST_F(StandInLiveTest, KeysGoOnlyToTheProcessWhoseWindowIsInFront) {
