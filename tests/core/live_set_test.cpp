@@ -40,14 +40,8 @@ TEST(LiveSetTitleTest, LongNamesAreCutToFortyCharactersCountingCharactersNotByte
   EXPECT_EQ(shownSetName(accents), cut + "…");
 }
 
-class LiveSetTest : public MenuTest {
+class LiveSetTest : public LiveRunningTest {
  protected:
-  void SetUp() override {
-    markAccessibilityAsked();
-    livePid = startLive();
-    world.setTrusted(true);
-  }
-  int saves() const { return completedSaveSequences(world.keyEvents(), livePid); }
   std::size_t liveActivations() const {
     std::size_t count = 0;
     for (const sim::Activation& activation : world.activations()) {

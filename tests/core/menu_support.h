@@ -100,6 +100,18 @@ class MenuTest : public CoreTest {
   int livePid = 0;
 };
 
+// Live running and the permission granted before each test, which launches
+// when it is ready.
+class LiveRunningTest : public MenuTest {
+ protected:
+  void SetUp() override {
+    markAccessibilityAsked();
+    livePid = startLive();
+    world.setTrusted(true);
+  }
+  int saves() const { return completedSaveSequences(world.keyEvents(), livePid); }
+};
+
 inline constexpr const char* kNotStartedLine =
     "Autosave timer not started: app is disabled, Ableton is missing, or Accessibility is "
     "missing.";

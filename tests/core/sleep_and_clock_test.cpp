@@ -7,14 +7,8 @@
 namespace qm::test {
 namespace {
 
-class SleepAndClockTest : public MenuTest {
+class SleepAndClockTest : public LiveRunningTest {
  protected:
-  void SetUp() override {
-    markAccessibilityAsked();
-    livePid = startLive();
-    world.setTrusted(true);
-  }
-  int saves() const { return completedSaveSequences(world.keyEvents(), livePid); }
   void sleepFor(double seconds) {
     runOnMain([this] { app().systemWillSleep(); });
     world.sleepSystem(seconds);
