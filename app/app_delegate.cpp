@@ -112,8 +112,12 @@ void AppDelegate::logMessage(std::string_view message) {
   line.reserve(message.size() + 24);
   line.append("[").append(timestamp).append("] ").append(message).append("\n");
 
-  const std::string path = platform_.desktop.applicationLogPath().value_or(
-      platform_.system.homeDirectory() + "/" + std::string(kLogPathInHome));
+  // The home folder only when the desktop names no log: asking for it may
+  // load more of the system than a log line is worth.
+  const std::optional<std::string> desktopPath = platform_.desktop.applicationLogPath();
+  const std::string path =
+      desktopPath ? *desktopPath
+                  : platform_.system.homeDirectory() + "/" + std::string(kLogPathInHome);
   // A lost line is accepted: the log must never disturb the caller.
   if (files::exists(path)) {
     files::appendToExisting(path, line);

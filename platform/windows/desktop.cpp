@@ -3,7 +3,6 @@
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
-#include <knownfolders.h>
 #include <shlobj.h>
 
 #include <memory>
@@ -64,14 +63,17 @@ class Win32Desktop final : public Desktop {
 
 }  // namespace
 
-std::optional<std::string> localApplicationDataFolder() {
-  PWSTR path = nullptr;
-  std::optional<std::string> folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &path))) {
-    folder = narrow(path) + "\\Quillmark";
+std::optional<std::string> shellFolder(int csidl) {
+  wchar_t path[MAX_PATH] = L"";
+  if (FAILED(SHGetFolderPathW(nullptr, csidl, nullptr, SHGFP_TYPE_CURRENT, path))) {
+    return std::nullopt;
   }
-  CoTaskMemFree(path);
-  return folder;
+  return narrow(path);
+}
+
+std::optional<std::string> localApplicationDataFolder() {
+  const std::optional<std::string> folder = shellFolder(CSIDL_LOCAL_APPDATA);
+  return folder ? std::optional<std::string>(*folder + "\\Quillmark") : std::nullopt;
 }
 
 std::unique_ptr<Desktop> makeDesktop() {

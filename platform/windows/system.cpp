@@ -3,7 +3,6 @@
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
-#include <knownfolders.h>
 #include <shlobj.h>
 
 #include <cstdlib>
@@ -17,16 +16,6 @@
 
 namespace qm::windows {
 namespace {
-
-std::optional<std::string> knownFolder(REFKNOWNFOLDERID id) {
-  PWSTR path = nullptr;
-  std::optional<std::string> folder;
-  if (SUCCEEDED(SHGetKnownFolderPath(id, KF_FLAG_DEFAULT, nullptr, &path))) {
-    folder = narrow(path);
-  }
-  CoTaskMemFree(path);
-  return folder;
-}
 
 // One argument as CommandLineToArgvW reads it back: quoted when it holds
 // blanks or quotes, with the backslashes before a quote doubled.
@@ -73,7 +62,7 @@ class Win32System final : public System {
     }
   }
 
-  std::string homeDirectory() override { return knownFolder(FOLDERID_Profile).value_or(""); }
+  std::string homeDirectory() override { return shellFolder(CSIDL_PROFILE).value_or(""); }
 
   // Quillmark's own folder under the local application data, the Windows
   // counterpart of ~/Library.

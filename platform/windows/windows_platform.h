@@ -60,6 +60,10 @@ std::unique_ptr<Desktop> makeDesktop();
 
 // %LOCALAPPDATA%\Quillmark, Quillmark's own folder; none when unknown.
 std::optional<std::string> localApplicationDataFolder();
+// A shell folder by its CSIDL; none when unknown. SHGetKnownFolderPath's
+// result is freed with CoTaskMemFree, which loads COM: 0.8 MB resident under
+// Wine for a tray program that needs no COM until "Report a Problem".
+std::optional<std::string> shellFolder(int csidl);
 
 // Where Quillmark keeps its settings under HKEY_CURRENT_USER.
 inline constexpr wchar_t kPreferencesKey[] = L"Software\\Vellum\\Quillmark";

@@ -256,9 +256,17 @@ class Win32Workspace final : public Workspace {
       return false;
     }
     // ShellExecuteW may hand the URL to a shell extension that uses COM;
-    // once per thread, and never undone.
-    static thread_local const HRESULT com =
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    // once per thread, and never undone. COM is loaded only then.
+    static thread_local const bool com = [] {
+      const HMODULE ole32 = LoadLibraryW(L"ole32.dll");
+      const FARPROC found = ole32 != nullptr ? GetProcAddress(ole32, "CoInitializeEx") : nullptr;
+      if (found == nullptr) {
+        return false;
+      }
+      using Initialize = HRESULT(WINAPI*)(LPVOID, DWORD);
+      const auto initialize = reinterpret_cast<Initialize>(reinterpret_cast<void*>(found));
+      return SUCCEEDED(initialize(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE));
+    }();
     (void)com;
     const auto result = reinterpret_cast<INT_PTR>(
         ShellExecuteW(nullptr, L"open", wide.c_str(), nullptr, nullptr, SW_SHOWNORMAL));

@@ -1,8 +1,9 @@
 // The Win32 ports one by one: registry preferences, Live among the running
 // processes and its window, keys sent only to the window in front and never
 // left down, what the checks before a save cost, the integrity rule of the
-// permission, and the Windows desktop's facts.
+// permission, and the Windows desktop's facts and folders.
 #include <gtest/gtest.h>
+#include <shlobj.h>
 
 #include <chrono>
 #include <cstdio>
@@ -320,6 +321,19 @@ TEST(WindowsDesktopTest, WordsFactsAndTheLogUnderLocalApplicationData) {
   EXPECT_TRUE(std::filesystem::is_directory(std::filesystem::path(widen(*log)).parent_path()));
   // The watcher's agent step is the desktop's own and does nothing yet.
   EXPECT_TRUE(desktop->installWatcherAgent());
+}
+
+TEST(WindowsDesktopTest, ShellFoldersAreTheOnesTheEnvironmentNames) {
+  const auto variable = [](const wchar_t* name) -> std::optional<std::string> {
+    wchar_t value[MAX_PATH] = L"";
+    const DWORD length = GetEnvironmentVariableW(name, value, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::optional(narrow(value)) : std::nullopt;
+  };
+  ASSERT_TRUE(variable(L"LOCALAPPDATA"));
+  EXPECT_EQ(shellFolder(CSIDL_LOCAL_APPDATA), variable(L"LOCALAPPDATA"));
+  EXPECT_EQ(localApplicationDataFolder(), *variable(L"LOCALAPPDATA") + "\\Quillmark");
+  EXPECT_EQ(makeSystem()->homeDirectory(), variable(L"USERPROFILE").value_or("?"));
+  EXPECT_EQ(shellFolder(0xFF), std::nullopt);  // no such folder
 }
 
 TEST(WindowsSystemTest, ProcessFactsAndTasks) {
