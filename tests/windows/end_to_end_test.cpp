@@ -149,6 +149,19 @@ class EndToEndTest : public ::testing::Test {
 
   int lines(const std::string& message) { return countLines(readWholeFile(logPath), message); }
 
+  // Quillmark's tray window once it has one, or null after 5 s.
+  static HWND trayWindowOf(const ChildProcess& quillmark) {
+    HWND tray = nullptr;
+    waitUntil(
+        [&] {
+          DWORD pid = 0;
+          tray = FindWindowW(L"QuillmarkTray", nullptr);
+          return GetWindowThreadProcessId(tray, &pid) != 0 && pid == quillmark.pid();
+        },
+        5);
+    return tray;
+  }
+
   TempFolder folder;
   const fs::path keeperStatus = folder.path() / "keeper.txt";
   const fs::path liveStatus = folder.path() / "live.txt";
@@ -379,14 +392,9 @@ TEST_F(EndToEndTest, NoSaveWhileTheSessionIsLockedOneAfterTheUnlockAndAQuitWhenI
   ChildProcess quillmark(widen(QM_QUILLMARK_EXE), {});
   ASSERT_TRUE(waitUntil([&] { return lines("Autosave timer started: every 10 sec.") == 1; }, 10));
   const Clock::time_point started = Clock::now();
-  HWND tray = nullptr;  // Quillmark's tray window, which hears of the session
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        DWORD pid = 0;
-        tray = FindWindowW(L"QuillmarkTray", nullptr);
-        return GetWindowThreadProcessId(tray, &pid) != 0 && pid == quillmark.pid();
-      },
-      5));
+  // Quillmark's tray window, which hears of the session.
+  const HWND tray = trayWindowOf(quillmark);
+  ASSERT_NE(tray, nullptr);
 
   // Locked across the save point at 10 s: nothing is sent. Unlocked, with
   // no key for two seconds: the missed save, once.
@@ -419,14 +427,8 @@ TEST_F(EndToEndTest, NoSaveWhileTheSystemSleepsAndTheOneThatFellDueAfterTheWake)
   ChildProcess quillmark(widen(QM_QUILLMARK_EXE), {});
   ASSERT_TRUE(waitUntil([&] { return lines("Autosave timer started: every 10 sec.") == 1; }, 10));
   const Clock::time_point started = Clock::now();
-  HWND tray = nullptr;
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        DWORD pid = 0;
-        tray = FindWindowW(L"QuillmarkTray", nullptr);
-        return GetWindowThreadProcessId(tray, &pid) != 0 && pid == quillmark.pid();
-      },
-      5));
+  const HWND tray = trayWindowOf(quillmark);
+  ASSERT_NE(tray, nullptr);
 
   // Asleep across the save point at 10 s: nothing is sent. The wake comes
   // as Windows sends it with a user there, twice; the missed save runs once.
