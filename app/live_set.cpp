@@ -111,7 +111,10 @@ std::optional<std::string> LiveSetWatch::readTitle() {
   if (!pid_) {
     return std::nullopt;
   }
-  noteTitle(windows_.mainWindowTitle(*pid_));
+  const Reply<std::optional<std::string>> title = windows_.mainWindowTitle(*pid_);
+  if (title.answered()) {
+    noteTitle(*title);
+  }
   return title_;
 }
 
@@ -143,7 +146,7 @@ bool LiveSetWatch::titleTellsChanges() const {
 }
 
 bool LiveSetWatch::liveShowsDialog() {
-  return pid_ && windows_.showsModalDialog(*pid_);
+  return pid_ && windows_.showsModalDialog(*pid_) == true;
 }
 
 // ---------------------------------------------------------------------------

@@ -177,19 +177,63 @@ class Observation {
 };
 using ObservationRef = std::unique_ptr<Observation>;
 
+// What another process answered, or that it gave no answer in time (it is
+// busy or hung). "No answer" is never the same as "none" or "no": a caller
+// that cannot tell must wait, not guess.
+template <typename T>
+class Reply {
+ public:
+  Reply(T value) : value_(std::move(value)) {}
+  static Reply noAnswer() { return Reply(); }
+  bool answered() const { return value_.has_value(); }
+  // Only when answered.
+  const T& operator*() const { return *value_; }
+  const T* operator->() const { return &*value_; }
+  friend bool operator==(const Reply&, const Reply&) = default;
+  friend bool operator==(const Reply& reply, const T& value) { return reply.value_ == value; }
+
+ private:
+  Reply() = default;
+  std::optional<T> value_;
+};
+
 class ApplicationWindows {
  public:
   virtual ~ApplicationWindows() = default;
   // The title of the process's main window; none when it shows no window or
-  // its title cannot be read. Never waits long on a busy process.
-  virtual std::optional<std::string> mainWindowTitle(int pid) = 0;
-  // Whether the process shows a modal dialog or sheet now.
-  virtual bool showsModalDialog(int pid) = 0;
+  // its title cannot be read; no answer when the process did not answer in
+  // time. One call waits at most one messaging timeout.
+  virtual Reply<std::optional<std::string>> mainWindowTitle(int pid) = 0;
+  // Whether the process shows a window that makes it modal now: a modal
+  // dialog or sheet, not a modeless window of its own (a plug-in's).
+  virtual Reply<bool> showsModalDialog(int pid) = 0;
   // Calls `changed` on the main thread with the main window's title, read at
   // the instant the system announces that it changed, until the observation
-  // is destroyed. Null where the system announces no title changes.
+  // is destroyed. Null where the system announces no title changes, or
+  // cannot yet (the caller may ask again later).
   virtual ObservationRef observeTitleChanges(
       int pid, std::function<void(const std::optional<std::string>& title)> changed) = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Another application's menus, used from outside
+
+// Finding Live's own Save command and pressing it in the background.
+class ApplicationMenus {
+ public:
+  virtual ~ApplicationMenus() = default;
+  enum class Press {
+    // Found enabled and pressed: no activation and no key event.
+    pressed,
+    // Found, but disabled: not pressed.
+    disabled,
+    // No such command, or its menus cannot be read from outside.
+    missing,
+  };
+  // Finds the item whose shortcut saves (Command+S alone on the Mac, one
+  // modifier word and S on Windows), never by its localised title, and
+  // presses it when enabled. One call waits at most one messaging timeout.
+  virtual Reply<Press> pressSaveCommand(int pid) = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -420,6 +464,12 @@ class System {
   virtual void activate() = 0;
   // The time of day in the user's short time style ("Saved at ...").
   virtual std::string shortTimeString(Date date) = 0;
+  // Whether the user's session is locked now, asked of the system; none when
+  // the system cannot tell.
+  virtual std::optional<bool> sessionIsLocked() = 0;
+  // While true, the system is asked not to throttle this application's
+  // timers in the background (App Nap). Nothing where it never does.
+  virtual void setTimersMustStayPrompt(bool prompt) { (void)prompt; }
 };
 
 // ---------------------------------------------------------------------------
@@ -479,6 +529,7 @@ struct Platform {
   KeyboardEvents& keyboardEvents;
   UserActivity& userActivity;
   ApplicationWindows& applicationWindows;
+  ApplicationMenus& applicationMenus;
   Notifications& notifications;
   Preferences& preferences;
   StatusBar& statusBar;

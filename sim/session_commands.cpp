@@ -114,6 +114,9 @@ void Session::execute(const Command& command) {
     case Op::session: {
       // The desktop tells the running Quillmark, as a main-thread event.
       timeline_.command(world_.now(), command);
+      if (command.count != 2) {
+        world_.setSessionLocked(command.count == 0 || command.count == 3);
+      }
       if (Instance* instance = running()) {
         AppDelegate& delegate = *instance->delegate;
         const auto change = command.count;

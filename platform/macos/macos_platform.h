@@ -18,6 +18,7 @@ std::unique_ptr<Accessibility> makeAccessibility();
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
 std::unique_ptr<UserActivity> makeUserActivity();
 std::unique_ptr<ApplicationWindows> makeApplicationWindows();
+std::unique_ptr<ApplicationMenus> makeApplicationMenus();
 std::unique_ptr<Notifications> makeNotifications();
 std::unique_ptr<Preferences> makePreferences();
 // Over a defaults suite of its own instead of the application's domain.

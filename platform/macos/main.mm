@@ -61,6 +61,7 @@ int main(int argc, const char* argv[]) {
     const auto keyboardEvents = qm::macos::makeKeyboardEvents();
     const auto userActivity = qm::macos::makeUserActivity();
     const auto applicationWindows = qm::macos::makeApplicationWindows();
+    const auto applicationMenus = qm::macos::makeApplicationMenus();
     const auto notifications = qm::macos::makeNotifications();
     const auto preferences = qm::macos::makePreferences();
     const auto statusBar = qm::macos::makeStatusBar();
@@ -69,11 +70,11 @@ int main(int argc, const char* argv[]) {
     const auto system = qm::macos::makeSystem();
     // The core's defaults are the macOS words and habits.
     qm::Desktop desktop;
-    qm::Platform platform{*runLoop,        *workspace,    *accessibility,
-                          *keyboardEvents, *userActivity, *applicationWindows,
-                          *notifications,  *preferences,  *statusBar,
-                          *alerts,         *graphics,     *system,
-                          desktop};
+    qm::Platform platform{*runLoop,          *workspace,     *accessibility,
+                          *keyboardEvents,   *userActivity,  *applicationWindows,
+                          *applicationMenus, *notifications, *preferences,
+                          *statusBar,        *alerts,        *graphics,
+                          *system,           desktop};
 
     // Lives for the whole run: the status item, the menu and every timer
     // call back into it.

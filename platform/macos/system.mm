@@ -313,6 +313,9 @@ class MacSystem final : public System {
   // macOS 14's cooperative request; activateIgnoringOtherApps: is deprecated and forces nothing.
   void activate() override { [NSApp activate]; }
 
+  // Not read yet: the lock is known from its notifications.
+  std::optional<bool> sessionIsLocked() override { return std::nullopt; }
+
   std::string shortTimeString(Date date) override {
     NSDateFormatter* formatter = [[NSDateFormatter alloc] init];
     [formatter setTimeStyle:NSDateFormatterShortStyle];

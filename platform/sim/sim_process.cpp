@@ -97,8 +97,8 @@ bool isLive(const World& world, int pid) {
 
 Process::Process(World& world)
     : world_(world),
-      platform_{*this, *this, *this, *this, *this, *this,   *this,
-                *this, *this, *this, *this, *this, desktop_},
+      platform_{*this, *this, *this, *this, *this, *this, *this,
+                *this, *this, *this, *this, *this, *this, desktop_},
       pid_(world.startApplication(kBundleIdentifier, "Quillmark")) {}
 
 Process::~Process() {
@@ -420,6 +420,10 @@ void Process::activate() {
   world_.activateApplication(pid_, 0);
 }
 
+std::optional<bool> Process::sessionIsLocked() {
+  return world_.sessionLocked();
+}
+
 std::string Process::shortTimeString(Date date) {
   const auto seconds = static_cast<std::time_t>(std::floor(date));
   std::tm local{};
@@ -436,12 +440,17 @@ namespace qm::sim {
 // ---------------------------------------------------------------------------
 // ApplicationWindows and Notifications
 
-std::optional<std::string> Process::mainWindowTitle(int pid) {
+Reply<std::optional<std::string>> Process::mainWindowTitle(int pid) {
   return isLive(world_, pid) ? world_.liveTitle() : std::nullopt;
 }
 
-bool Process::showsModalDialog(int pid) {
+Reply<bool> Process::showsModalDialog(int pid) {
   return isLive(world_, pid) && world_.liveDialogOpen();
+}
+
+Reply<ApplicationMenus::Press> Process::pressSaveCommand(int pid) {
+  (void)pid;
+  return Press::missing;
 }
 
 ObservationRef Process::observeTitleChanges(

@@ -37,6 +37,7 @@ class Process final : private RunLoop,
                       private KeyboardEvents,
                       private UserActivity,
                       private ApplicationWindows,
+                      private ApplicationMenus,
                       private Notifications,
                       private Preferences,
                       private StatusBar,
@@ -108,10 +109,12 @@ class Process final : private RunLoop,
   double secondsSinceLastUserInput() override;
   bool isUserInputHeld() override;
   // ApplicationWindows: Live's window shows its set; others have none.
-  std::optional<std::string> mainWindowTitle(int pid) override;
-  bool showsModalDialog(int pid) override;
+  Reply<std::optional<std::string>> mainWindowTitle(int pid) override;
+  Reply<bool> showsModalDialog(int pid) override;
   ObservationRef observeTitleChanges(
       int pid, std::function<void(const std::optional<std::string>&)> changed) override;
+  // ApplicationMenus
+  Reply<Press> pressSaveCommand(int pid) override;
   // Notifications
   void postNotification(const std::string& title, const std::string& body) override;
   // Preferences
@@ -143,6 +146,7 @@ class Process final : private RunLoop,
                      double timeoutSeconds) override;
   void activate() override;
   std::string shortTimeString(Date date) override;
+  std::optional<bool> sessionIsLocked() override;
 
   ClickResult choose(const SimMenuItemRef& item);
   RunningApplicationRef applicationRef(int pid);

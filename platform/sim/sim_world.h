@@ -362,6 +362,9 @@ class World {
   void setLiveTitle(const std::string& title);
   // Live's title now; none without a set or without a running Live.
   std::optional<std::string> liveTitle() const;
+  // The session's lock as the system answers when asked.
+  bool sessionLocked() const { return sessionLocked_; }
+  void setSessionLocked(bool locked) { sessionLocked_ = locked; }
   // Saves of unsaved changes that Live made.
   int liveSaves() const { return liveSaves_; }
   // Calls `changed` as a main-thread event of `owner` each time Live's title
@@ -505,6 +508,7 @@ class World {
   std::optional<std::string> liveFixedTitle_;
   bool liveDeaf_ = false;
   bool liveDialogOpen_ = false;
+  bool sessionLocked_ = false;
   double liveSaveDuration_ = 0;
   int liveSaves_ = 0;
   std::optional<std::string> announcedLiveTitle_;

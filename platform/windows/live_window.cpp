@@ -226,16 +226,16 @@ class TitleObservation final : public Observation {
 
 class WinApplicationWindows final : public ApplicationWindows {
  public:
-  std::optional<std::string> mainWindowTitle(int pid) override {
+  Reply<std::optional<std::string>> mainWindowTitle(int pid) override {
     return mainTitleOf(static_cast<DWORD>(pid));
   }
 
   // A modal dialog disables its owner; Live's own dialogs (Save, Export)
   // and message boxes are "#32770" windows.
-  bool showsModalDialog(int pid) override {
+  Reply<bool> showsModalDialog(int pid) override {
     const ProcessWindows windows = windowsOfProcess(static_cast<DWORD>(pid));
     const HWND main = windows.main();
-    return windows.dialog || (main != nullptr && !IsWindowEnabled(main));
+    return windows.dialog || (main != nullptr && IsWindowEnabled(main) == FALSE);
   }
 
   ObservationRef observeTitleChanges(
@@ -246,6 +246,15 @@ class WinApplicationWindows final : public ApplicationWindows {
       return nullptr;
     }
     return observation;
+  }
+};
+
+// Live's menus are not read yet: the keys save.
+class WinApplicationMenus final : public ApplicationMenus {
+ public:
+  Reply<Press> pressSaveCommand(int pid) override {
+    (void)pid;
+    return Press::missing;
   }
 };
 
@@ -269,6 +278,10 @@ std::unique_ptr<Notifications> makeNotifications(StatusBar& statusBar) {
 
 std::unique_ptr<ApplicationWindows> makeApplicationWindows() {
   return std::make_unique<WinApplicationWindows>();
+}
+
+std::unique_ptr<ApplicationMenus> makeApplicationMenus() {
+  return std::make_unique<WinApplicationMenus>();
 }
 
 }  // namespace qm::windows

@@ -34,6 +34,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   const auto keyboardEvents = win::makeKeyboardEvents();
   const auto userActivity = win::makeUserActivity();
   const auto applicationWindows = win::makeApplicationWindows();
+  const auto applicationMenus = win::makeApplicationMenus();
   const auto preferences = win::makePreferences(win::kPreferencesKey);
   // The tray window hears of the session and the machine; the delegate made
   // below acts on it.
@@ -70,11 +71,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR commandLine, i
   const auto graphics = win::makeGraphics();
   const auto system = win::makeSystem();
   const auto desktop = win::makeDesktop();
-  qm::Platform platform{*runLoop,        *workspace,    *accessibility,
-                        *keyboardEvents, *userActivity, *applicationWindows,
-                        *notifications,  *preferences,  *statusBar,
-                        *alerts,         *graphics,     *system,
-                        *desktop};
+  qm::Platform platform{*runLoop,          *workspace,     *accessibility,
+                        *keyboardEvents,   *userActivity,  *applicationWindows,
+                        *applicationMenus, *notifications, *preferences,
+                        *statusBar,        *alerts,        *graphics,
+                        *system,           *desktop};
 
   // Lives for the whole run: the tray icon, the menu and every timer call
   // back into it.

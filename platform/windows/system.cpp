@@ -142,6 +142,9 @@ class Win32System final : public System {
   // Windows shows no first-launch alert; nothing asks to come forward.
   void activate() override {}
 
+  // Not read yet: the lock is known from the session's messages.
+  std::optional<bool> sessionIsLocked() override { return std::nullopt; }
+
   std::string shortTimeString(Date date) override {
     // Seconds since 1970 to the 100 ns steps since 1601 of a FILETIME.
     const auto ticks = static_cast<std::uint64_t>(date * 1e7) + 116444736000000000ULL;

@@ -36,6 +36,7 @@ std::unique_ptr<Accessibility> makeAccessibility(Workspace& workspace);
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
 std::unique_ptr<UserActivity> makeUserActivity();
 std::unique_ptr<ApplicationWindows> makeApplicationWindows();
+std::unique_ptr<ApplicationMenus> makeApplicationMenus();
 std::unique_ptr<Preferences> makePreferences(const std::wstring& registryKey);
 // What the tray window hears of the user's session and the machine, for the
 // core: locked or unlocked (a disconnect counts as a lock), the session

@@ -101,8 +101,8 @@ class DesktopTest : public MenuTest {
     Platform& sim = process->platform();
     platform = std::make_unique<Platform>(
         Platform{sim.runLoop, workspace, sim.accessibility, sim.keyboardEvents, sim.userActivity,
-                 sim.applicationWindows, sim.notifications, sim.preferences, sim.statusBar,
-                 sim.alerts, sim.graphics, sim.system, chosen});
+                 sim.applicationWindows, sim.applicationMenus, sim.notifications, sim.preferences,
+                 sim.statusBar, sim.alerts, sim.graphics, sim.system, chosen});
     delegate = std::make_unique<AppDelegate>(*platform);
     return *delegate;
   }

@@ -87,8 +87,8 @@ class UserPauseTest : public CoreTest {
     Platform& sim = process->platform();
     platform = std::make_unique<Platform>(
         Platform{sim.runLoop, sim.workspace, sim.accessibility, keyboard, user,
-                 sim.applicationWindows, sim.notifications, sim.preferences, sim.statusBar,
-                 sim.alerts, sim.graphics, sim.system, sim.desktop});
+                 sim.applicationWindows, sim.applicationMenus, sim.notifications, sim.preferences,
+                 sim.statusBar, sim.alerts, sim.graphics, sim.system, sim.desktop});
     delegate = std::make_unique<AppDelegate>(*platform);
     launch();
   }

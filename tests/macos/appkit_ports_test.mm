@@ -82,6 +82,7 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<KeyboardEvents> keyboardEvents = makeKeyboardEvents();
     std::unique_ptr<UserActivity> userActivity = makeUserActivity();
     std::unique_ptr<ApplicationWindows> applicationWindows = makeApplicationWindows();
+    std::unique_ptr<ApplicationMenus> applicationMenus = makeApplicationMenus();
     std::unique_ptr<Notifications> notifications = makeNotifications();
     std::unique_ptr<Preferences> preferences;
     std::unique_ptr<StatusBar> statusBar = makeStatusBar();
@@ -90,11 +91,11 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<System> system = makeSystem();
     Desktop desktop;
     Platform platform() {
-      return Platform{*runLoop,        *workspace,    *accessibility,
-                      *keyboardEvents, *userActivity, *applicationWindows,
-                      *notifications,  *preferences,  *statusBar,
-                      *alerts,         *graphics,     *system,
-                      desktop};
+      return Platform{*runLoop,          *workspace,     *accessibility,
+                      *keyboardEvents,   *userActivity,  *applicationWindows,
+                      *applicationMenus, *notifications, *preferences,
+                      *statusBar,        *alerts,        *graphics,
+                      *system,           desktop};
     }
   };
 
@@ -788,30 +789,32 @@ TEST_F(AppKitPortsTest, WindowTitleAndModalStateOfAnotherProcess) {
   ASSERT_TRUE(host.ready());
   const int pid = host.pid();
   ASSERT_TRUE(host.command("title " + kHostTitle));
-  EXPECT_TRUE(eventually([&] { return windows->mainWindowTitle(pid) == kHostTitle; }))
-      << windows->mainWindowTitle(pid).value_or("(none)");
-  EXPECT_FALSE(windows->showsModalDialog(pid));
+  EXPECT_TRUE(eventually([&] { return windows->mainWindowTitle(pid) == kHostTitle; })) << [&] {
+    const auto title = windows->mainWindowTitle(pid);
+    return title.answered() ? title->value_or("(none)") : "(no answer)";
+  }();
+  EXPECT_EQ(windows->showsModalDialog(pid), false);
 
   // A sheet on the window: a dialog, and the window's title stays what it
   // was, as a Save sheet over a set leaves the set's title.
   ASSERT_TRUE(host.command("sheet"));
-  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid); }));
+  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid) == true; }));
   EXPECT_EQ(windows->mainWindowTitle(pid), kHostTitle);
   ASSERT_TRUE(host.command("end-sheet"));
-  EXPECT_TRUE(eventually([&] { return !windows->showsModalDialog(pid); }));
+  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid) == false; }));
 
   // An application-modal panel, in front of the window whose title counts.
   ASSERT_TRUE(host.command("modal"));
-  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid); }));
+  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid) == true; }));
   EXPECT_EQ(windows->mainWindowTitle(pid), kHostTitle);
   ASSERT_TRUE(host.command("end-modal"));
-  EXPECT_TRUE(eventually([&] { return !windows->showsModalDialog(pid); }));
+  EXPECT_TRUE(eventually([&] { return windows->showsModalDialog(pid) == false; }));
 
   // A process that has ended shows nothing, and says so at once.
   host.end();
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(windows->mainWindowTitle(pid), std::nullopt);
-  EXPECT_FALSE(windows->showsModalDialog(pid));
+  EXPECT_EQ(windows->showsModalDialog(pid), false);
   EXPECT_EQ(windows->observeTitleChanges(pid, [](const std::optional<std::string>&) {}), nullptr);
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
   EXPECT_LT(took.count(), 1.0);
@@ -867,7 +870,7 @@ TEST_F(AppKitPortsTest, UntrustedReadsNoWindow) {
   ASSERT_TRUE(host.ready());
   ASSERT_TRUE(host.command("title " + kHostTitle));
   EXPECT_EQ(windows->mainWindowTitle(host.pid()), std::nullopt);
-  EXPECT_FALSE(windows->showsModalDialog(host.pid()));
+  EXPECT_EQ(windows->showsModalDialog(host.pid()), false);
   EXPECT_EQ(windows->observeTitleChanges(host.pid(), [](const std::optional<std::string>&) {}),
             nullptr);
 }

@@ -93,19 +93,19 @@ TEST_F(LiveWindowTest, MainWindowIsTheOneWithLiveTitleElseTheLargestUnowned) {
 
 TEST_F(LiveWindowTest, DisabledMainWindowOrVisibleDialogReadsAsModal) {
   const OwnWindow live((L"Set" + std::wstring(kSuffix)).c_str(), 300, 200);
-  EXPECT_FALSE(windows->showsModalDialog(ownPid));
+  EXPECT_EQ(windows->showsModalDialog(ownPid), false);
   EnableWindow(live.handle(), FALSE);
-  EXPECT_TRUE(windows->showsModalDialog(ownPid));
+  EXPECT_EQ(windows->showsModalDialog(ownPid), true);
   EnableWindow(live.handle(), TRUE);
-  EXPECT_FALSE(windows->showsModalDialog(ownPid));
+  EXPECT_EQ(windows->showsModalDialog(ownPid), false);
 
   const HWND dialog = openModelessDialog();
   ASSERT_NE(dialog, nullptr);
-  EXPECT_TRUE(windows->showsModalDialog(ownPid));
+  EXPECT_EQ(windows->showsModalDialog(ownPid), true);
   hide(dialog);
-  EXPECT_FALSE(windows->showsModalDialog(ownPid));
+  EXPECT_EQ(windows->showsModalDialog(ownPid), false);
   DestroyWindow(dialog);
-  EXPECT_FALSE(windows->showsModalDialog(0x7FFFFFF0));  // no such process
+  EXPECT_EQ(windows->showsModalDialog(0x7FFFFFF0), false);  // no such process
   EXPECT_EQ(windows->mainWindowTitle(0x7FFFFFF0), std::nullopt);
 }
 
@@ -116,7 +116,7 @@ TEST_F(LiveWindowTest, StandInSaveDialogIsModalWhileTheTitleStays) {
   ASSERT_NE(window, nullptr);
   const int pid = static_cast<int>(live.pid());
   EXPECT_EQ(windows->mainWindowTitle(pid), "Untitled* - Ableton Live 12 Suite");
-  EXPECT_FALSE(windows->showsModalDialog(pid));
+  EXPECT_EQ(windows->showsModalDialog(pid), false);
 
   // One look as the core takes it: the title, then the dialog.
   std::vector<double> costs;
@@ -136,7 +136,7 @@ TEST_F(LiveWindowTest, StandInSaveDialogIsModalWhileTheTitleStays) {
   EXPECT_LT(costs[250], 20000.0);
 
   PostMessageW(window, WM_COMMAND, kStandInSaveCommand, 0);
-  ASSERT_TRUE(waitUntil([&] { return windows->showsModalDialog(pid); }, 5));
+  ASSERT_TRUE(waitUntil([&] { return windows->showsModalDialog(pid) == true; }, 5));
   EXPECT_EQ(readCounts(folder.path() / "live.txt").dialogs, 1);
   EXPECT_EQ(windows->mainWindowTitle(pid), "Untitled* - Ableton Live 12 Suite");
   EXPECT_EQ(mainWindowOfProcess(live.pid()), window);

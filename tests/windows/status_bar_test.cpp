@@ -91,6 +91,7 @@ class TrayMenuTest : public ::testing::Test {
   std::unique_ptr<KeyboardEvents> keyboardEvents = makeKeyboardEvents();
   std::unique_ptr<UserActivity> userActivity = makeUserActivity();
   std::unique_ptr<ApplicationWindows> applicationWindows = makeApplicationWindows();
+  std::unique_ptr<ApplicationMenus> applicationMenus = makeApplicationMenus();
   std::unique_ptr<Preferences> preferences = makePreferences(kTestPreferencesKey);
   RecordingStatusBar statusBar{*loop};
   std::unique_ptr<Notifications> notifications = makeNotifications(statusBar);
@@ -98,10 +99,19 @@ class TrayMenuTest : public ::testing::Test {
   std::unique_ptr<Graphics> graphics = makeGraphics();
   std::unique_ptr<System> system = makeSystem();
   std::unique_ptr<Desktop> desktop = makeDesktop();
-  Platform platform{*loop,           *workspace,    *accessibility,
-                    *keyboardEvents, *userActivity, *applicationWindows,
-                    *notifications,  *preferences,  statusBar,
-                    *alerts,         *graphics,     *system,
+  Platform platform{*loop,
+                    *workspace,
+                    *accessibility,
+                    *keyboardEvents,
+                    *userActivity,
+                    *applicationWindows,
+                    *applicationMenus,
+                    *notifications,
+                    *preferences,
+                    statusBar,
+                    *alerts,
+                    *graphics,
+                    *system,
                     *desktop};
 };
 
@@ -359,16 +369,26 @@ TEST(TrayIconTest, TheIconIsTheWaveAndLettersInTheTaskbarsOrTheHighContrastTextC
   auto keyboardEvents = makeKeyboardEvents();
   auto userActivity = makeUserActivity();
   auto applicationWindows = makeApplicationWindows();
+  auto applicationMenus = makeApplicationMenus();
   auto preferences = makePreferences(kTestPreferencesKey);
   auto statusBar = makeStatusBar(*loop);
   auto notifications = makeNotifications(*statusBar);
   auto alerts = makeAlerts(*loop);
   auto system = makeSystem();
   auto desktop = makeDesktop();
-  Platform platform{*loop,           *workspace,    *accessibility,
-                    *keyboardEvents, *userActivity, *applicationWindows,
-                    *notifications,  *preferences,  *statusBar,
-                    *alerts,         *graphics,     *system,
+  Platform platform{*loop,
+                    *workspace,
+                    *accessibility,
+                    *keyboardEvents,
+                    *userActivity,
+                    *applicationWindows,
+                    *applicationMenus,
+                    *notifications,
+                    *preferences,
+                    *statusBar,
+                    *alerts,
+                    *graphics,
+                    *system,
                     *desktop};
   AppDelegate app(platform);
   const ImageRef image = app.menuBarIconImage();
