@@ -14,13 +14,23 @@ AppDelegate::AppDelegate(Platform& platform)
   loadSettings();
   clockOffset_ = platform_.runLoop.now() - platform_.runLoop.monotonicNow();
   // Owned here, so its calls never outlive the delegate.
+  liveReader_ = std::make_unique<LiveReader>(platform_.runLoop, platform_.applicationWindows,
+                                             platform_.applicationMenus);
   liveSet_ = std::make_unique<LiveSetWatch>(
-      platform_.runLoop, platform_.applicationWindows, platform_.notifications,
+      platform_.runLoop, *liveReader_, platform_.notifications,
+      [this] { return platform_.system.shortTimeString(platform_.runLoop.now()); },
       [this](std::string_view line) { logMessage(line); },
       [this](const LiveSetWatch::Report& report) {
-        setLastStatusMessage(report.statusMessage);
+        if (report.failure) {
+          setFailureStatusMessage(report.statusMessage);
+        } else {
+          setLastStatusMessage(report.statusMessage);
+        }
         logMessage(report.logLine);
         refreshMenu();
+        // Watches that run back to back leave the monitor no moment between
+        // them: a watch's end is one too.
+        liveSet_->checkWorkAtRisk(autosaveIntervalSeconds(), lastStatusMessage());
       });
 }
 
@@ -69,6 +79,7 @@ void AppDelegate::applicationDidFinishLaunching() {
   }
   buildMenuBar();
   setHasSeenAbletonRunning(isAbletonRunning());
+  keepTimersPrompt(hasSeenAbletonRunning());
   followLive(runningAbleton());
   configureAutosaveTimer();
   startLiveMonitor();

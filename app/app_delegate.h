@@ -59,6 +59,12 @@ inline constexpr std::string_view kWaitingForDialogStatusLine =
 inline constexpr std::string_view kWaitingForDialogLogMessage =
     "Autosave waiting: Live is showing a dialog.";
 inline constexpr std::string_view kLiveDialogError = "Live is showing a dialog: nothing was sent";
+// An automatic save also waits while Live does not answer.
+inline constexpr std::string_view kWaitingForLiveStatusLine = "◐ Waiting for Live to respond";
+inline constexpr std::string_view kWaitingForLiveLogMessage =
+    "Autosave waiting: Live is not responding.";
+inline constexpr std::string_view kLiveNotRespondingError =
+    "Live is not responding: nothing was sent";
 
 // The save command: these key strokes in order, each flagged with exactly
 // kEventFlagMaskCommand, posted to Live's process. The S stroke uses the key
@@ -190,7 +196,13 @@ class AppDelegate {
   void setAutosaveEnabled(bool value) { autosaveEnabled_ = value; }
   // Empty stands for no message.
   const std::string& lastStatusMessage() const { return lastStatusMessage_; }
-  void setLastStatusMessage(std::string value) { lastStatusMessage_ = std::move(value); }
+  // A message that reports no failure.
+  void setLastStatusMessage(std::string value) {
+    lastStatusMessage_ = std::move(value);
+    lastStatusIsFailure_ = false;
+  }
+  // Whether the status message tells of a failure (shown behind "✕ ").
+  bool lastStatusIsFailure() const { return lastStatusIsFailure_; }
 
  private:
   // Settings
@@ -222,7 +234,7 @@ class AppDelegate {
   // Waiting: whether the user pressed something lately or holds something
   // now; the start of a wait (each kind logged once per waiting save); its
   // checks; and its end.
-  enum class SaveWait { none, watch, dialog, pause };
+  enum class SaveWait { none, watch, dialog, pause, live };
   bool userIsBusy();
   void waitForSave(SaveWait why);
   void handlePauseCheckTimer();
@@ -281,6 +293,16 @@ class AppDelegate {
   // Between the two clocks, as they read now.
   std::optional<Date> wallDate(std::optional<double> monotonic) const;
   std::optional<double> monotonicTime(std::optional<Date> date) const;
+  // A status message that tells of a failure.
+  void setFailureStatusMessage(std::string value) {
+    lastStatusMessage_ = std::move(value);
+    lastStatusIsFailure_ = true;
+  }
+  // The system's own answer on the session's lock, where it gives one,
+  // catches a lock or unlock that was never announced.
+  void readBackSessionLock();
+  // Asks the system to keep the timers prompt while Live runs.
+  void keepTimersPrompt(bool prompt);
   // Whether nobody can be at the keyboard: the session locked or the
   // system asleep. Saves that fall due then run once it is over.
   bool away() const { return sessionLocked_ || asleep_; }
@@ -323,7 +345,9 @@ class AppDelegate {
   SaveWait saveWait_ = SaveWait::none;
   unsigned loggedWaits_ = 0;
   std::string statusLine_;
+  std::unique_ptr<LiveReader> liveReader_;
   std::unique_ptr<LiveSetWatch> liveSet_;
+  bool timersKeptPrompt_ = false;
   bool sessionLocked_ = false;
   bool asleep_ = false;
   bool saveDueWhileAway_ = false;
@@ -337,6 +361,7 @@ class AppDelegate {
   std::int64_t intervalSeconds_ = 0;
   bool autosaveEnabled_ = false;
   std::string lastStatusMessage_;
+  bool lastStatusIsFailure_ = false;
   bool didAskForAccessibility_ = false;
   std::int64_t waitingAnimationFrame_ = 0;
   bool hasSeenAbletonRunning_ = false;

@@ -81,6 +81,9 @@ void AppDelegate::runDueSave(bool restartSchedule) {
     case LiveSetWatch::DueSave::waitForDialog:
       waitForSave(SaveWait::dialog);
       return;
+    case LiveSetWatch::DueSave::waitForLive:
+      waitForSave(SaveWait::live);
+      return;
     case LiveSetWatch::DueSave::send:
       break;
   }
@@ -91,7 +94,7 @@ void AppDelegate::runDueSave(bool restartSchedule) {
   }
   stopTimer(pauseCheckTimer_);
   if (attemptSaveIsManual(false) == SaveOutcome::heldBack) {
-    waitForSave(SaveWait::pause);
+    waitForSave(liveReader_->responding() ? SaveWait::pause : SaveWait::live);
     return;
   }
   stopWaitingForSave();
@@ -130,6 +133,8 @@ void AppDelegate::waitForSave(SaveWait why) {
       logMessage(kWaitingForDialogLogMessage);
     } else if (why == SaveWait::pause) {
       logMessage(kWaitingForPauseLogMessage);
+    } else if (why == SaveWait::live) {
+      logMessage(kWaitingForLiveLogMessage);
     }
   }
   if (!pauseCheckTimer_) {
@@ -174,6 +179,13 @@ void AppDelegate::sessionLockChanged(bool locked) {
   awayChanged(wasAway);
 }
 
+void AppDelegate::readBackSessionLock() {
+  const std::optional<bool> locked = platform_.system.sessionIsLocked();
+  if (locked) {
+    sessionLockChanged(*locked);
+  }
+}
+
 void AppDelegate::systemWillSleep() {
   if (asleep_) {
     return;
@@ -190,6 +202,8 @@ void AppDelegate::systemDidWake() {
   if (!asleep_) {
     return;
   }
+  // A lock or unlock may have gone unannounced while the machine slept.
+  readBackSessionLock();
   const bool wasAway = away();
   asleep_ = false;
   // The timer that fell due asleep may fire only after this.

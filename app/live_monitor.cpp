@@ -11,12 +11,15 @@ void AppDelegate::startLiveMonitor() {
 }
 
 void AppDelegate::handleLiveMonitorTimer() {
-  // A clock set without a word still shows as a gap between the clocks.
+  // A clock set without a word still shows as a gap between the clocks, and
+  // a lock as the system's answer.
   systemClockChanged();
+  readBackSessionLock();
   // One sample serves the quit state and the schedule alike.
   const RunningApplicationRef live = runningAbleton();
   const bool running = live != nullptr;
   updateAutomaticQuitStateWithAbletonRunning(running);
+  keepTimersPrompt(running);
   followLive(live);
   liveSet_->look();
 
@@ -36,6 +39,13 @@ void AppDelegate::handleLiveMonitorTimer() {
   refreshMenu();
   const std::string& message = lastStatusMessage();
   liveSet_->checkWorkAtRisk(autosaveIntervalSeconds(), message.empty() ? statusLine_ : message);
+}
+
+void AppDelegate::keepTimersPrompt(bool prompt) {
+  if (prompt != timersKeptPrompt_) {
+    timersKeptPrompt_ = prompt;
+    platform_.system.setTimersMustStayPrompt(prompt);
+  }
 }
 
 void AppDelegate::followLive(const RunningApplicationRef& live) {

@@ -57,11 +57,12 @@ std::string shownSetName(std::string_view name) {
   return std::string(name.substr(0, cut)) + "…";
 }
 
-LiveSetWatch::LiveSetWatch(RunLoop& runLoop, ApplicationWindows& windows,
-                           Notifications& notifications, Logger log, Reporter report)
+LiveSetWatch::LiveSetWatch(RunLoop& runLoop, LiveReader& reader, Notifications& notifications,
+                           TimeOfDay timeOfDay, Logger log, Reporter report)
     : runLoop_(runLoop),
-      windows_(windows),
+      reader_(reader),
       notifications_(notifications),
+      timeOfDay_(std::move(timeOfDay)),
       log_(std::move(log)),
       report_(std::move(report)),
       lifetime_(std::make_shared<LiveSetWatch*>(this)) {}
@@ -85,6 +86,7 @@ void LiveSetWatch::follow(std::optional<int> pid) {
   endStretch();
   pid_ = pid;
   title_.reset();
+  lastSet_.reset();
   titleLogged_ = false;
   markSeen_ = false;
   heldTitle_.reset();
@@ -92,30 +94,39 @@ void LiveSetWatch::follow(std::optional<int> pid) {
   if (!pid) {
     return;
   }
+  observeTitle();
+  readTitle();
+}
+
+void LiveSetWatch::observeTitle() {
   const std::weak_ptr<LiveSetWatch*> alive = lifetime_;
+  const int pid = *pid_;
   titleObservation_ =
-      windows_.observeTitleChanges(*pid, [alive, pid](const std::optional<std::string>& title) {
+      reader_.observeTitleChanges(pid, [alive, pid](const std::optional<std::string>& title) {
         auto self = alive.lock();
         if (self && (*self)->pid_ == pid) {
           (*self)->noteTitle(title);
         }
       });
-  readTitle();
 }
 
 void LiveSetWatch::look() {
+  // Refused before the permission was there, say: asked again.
+  if (pid_ && !titleObservation_) {
+    observeTitle();
+  }
   readTitle();
 }
 
-std::optional<std::string> LiveSetWatch::readTitle() {
+Reply<std::optional<std::string>> LiveSetWatch::readTitle() {
   if (!pid_) {
-    return std::nullopt;
+    return std::optional<std::string>();
   }
-  const Reply<std::optional<std::string>> title = windows_.mainWindowTitle(*pid_);
+  Reply<std::optional<std::string>> title = reader_.mainWindowTitle(*pid_);
   if (title.answered()) {
     noteTitle(*title);
   }
-  return title_;
+  return title;
 }
 
 void LiveSetWatch::noteTitle(const std::optional<std::string>& title) {
@@ -127,6 +138,16 @@ void LiveSetWatch::noteTitle(const std::optional<std::string>& title) {
   const std::optional<LiveSetTitle> set = title ? parseLiveSetTitle(*title) : std::nullopt;
   if (set && set->unsaved) {
     markSeen_ = true;
+  }
+  // A watch that can confirm a save judges this title itself. A title that
+  // is not Live's claims nothing and is not remembered.
+  const bool watchConfirms = watch_ && watch_->set && watch_->set->unsaved;
+  if (set && !watchConfirms && lastSet_ && lastSet_->unsaved && !set->unsaved &&
+      (set->name == lastSet_->name || heldTitle_)) {
+    noteOwnSave(*set);
+  }
+  if (set) {
+    lastSet_ = set;
   }
   if (heldTitle_ && title != heldTitle_) {
     heldTitle_.reset();
@@ -141,19 +162,41 @@ void LiveSetWatch::noteTitle(const std::optional<std::string>& title) {
   }
 }
 
+void LiveSetWatch::noteOwnSave(const LiveSetTitle& set) {
+  heldTitle_.reset();
+  endStretch();
+  report(Report{"Saved " + quoted(shownSetName(set.name)) + " at " + timeOfDay_(),
+                "Live saved " + quoted(set.name) + ".", false});
+}
+
 bool LiveSetWatch::titleTellsChanges() const {
   return markSeen_ && title_ && parseLiveSetTitle(*title_);
 }
 
-bool LiveSetWatch::liveShowsDialog() {
-  return pid_ && windows_.showsModalDialog(*pid_) == true;
+bool LiveSetWatch::titleShowsUnsavedNamedSet() const {
+  if (!titleTellsChanges()) {
+    return false;
+  }
+  const std::optional<LiveSetTitle> set = parseLiveSetTitle(*title_);
+  return set->unsaved && set->inProject;
+}
+
+Reply<bool> LiveSetWatch::liveShowsDialog() {
+  if (!pid_) {
+    return false;
+  }
+  return reader_.showsModalDialog(*pid_);
 }
 
 // ---------------------------------------------------------------------------
 // Due saves
 
 LiveSetWatch::DueSave LiveSetWatch::dueSave() {
-  const std::optional<std::string> title = readTitle();
+  const Reply<std::optional<std::string>> reply = readTitle();
+  if (!reply.answered()) {
+    return DueSave::waitForLive;
+  }
+  const std::optional<std::string>& title = *reply;
   const std::optional<LiveSetTitle> set = title ? parseLiveSetTitle(*title) : std::nullopt;
   if (set && markSeen_ && !set->unsaved) {
     if (!skipLogged_) {
@@ -172,10 +215,11 @@ LiveSetWatch::DueSave LiveSetWatch::dueSave() {
   if (watching()) {
     return DueSave::waitForWatch;
   }
-  if (liveShowsDialog()) {
-    return DueSave::waitForDialog;
+  const Reply<bool> dialog = liveShowsDialog();
+  if (!dialog.answered()) {
+    return DueSave::waitForLive;
   }
-  return DueSave::send;
+  return *dialog ? DueSave::waitForDialog : DueSave::send;
 }
 
 // ---------------------------------------------------------------------------
@@ -183,14 +227,30 @@ LiveSetWatch::DueSave LiveSetWatch::dueSave() {
 
 void LiveSetWatch::keysAboutToBePosted() {
   endWatch();
-  titleAtKeys_ = readTitle();
+  // Unanswered, the last title known stands.
+  readTitle();
+  titleAtKeys_ = title_;
 }
 
 void LiveSetWatch::keysPosted(bool manual, const std::string& time) {
   Watch watch;
   watch.manual = manual;
   watch.time = time;
-  // Read before the keys: a save announced since must count as Live's answer.
+  startWatch(std::move(watch));
+}
+
+void LiveSetWatch::menuSavePosted(bool manual, const std::string& time,
+                                  std::function<void()> missed) {
+  Watch watch;
+  watch.manual = manual;
+  watch.time = time;
+  watch.missed = std::move(missed);
+  startWatch(std::move(watch));
+}
+
+void LiveSetWatch::startWatch(Watch watch) {
+  // Read before the save was sent: a save announced since must count as
+  // Live's answer.
   watch.title = titleAtKeys_;
   watch.set = titleAtKeys_ ? parseLiveSetTitle(*titleAtKeys_) : std::nullopt;
   watch.startedAt = runLoop_.monotonicNow();
@@ -215,10 +275,30 @@ void LiveSetWatch::lookDuringWatch() {
   if (!looking()) {
     return;
   }
-  readTitle();
-  if (looking()) {
-    judgeWatch(title_, liveShowsDialog());
+  // A Live that does not answer has not had its 10 s yet: the time it kept
+  // silent is added on, and the look stops at the first unanswered read.
+  const auto silent = [this] {
+    if (!watch_->silentSince) {
+      watch_->silentSince = runLoop_.monotonicNow();
+    }
+  };
+  if (!readTitle().answered()) {
+    silent();
+    return;
   }
+  if (!looking()) {
+    return;
+  }
+  const Reply<bool> modal = liveShowsDialog();
+  if (!modal.answered()) {
+    silent();
+    return;
+  }
+  if (watch_->silentSince) {
+    watch_->startedAt += runLoop_.monotonicNow() - *watch_->silentSince;
+    watch_->silentSince.reset();
+  }
+  judgeWatch(title_, *modal);
   if (!looking()) {
     return;
   }
@@ -229,13 +309,21 @@ void LiveSetWatch::lookDuringWatch() {
       watchTimer_.reset();
     }
     if (!watch_->set || !watch_->set->unsaved) {
-      // Nothing could be confirmed: the keys' status stands.
+      // Nothing could be confirmed: the save's status stands.
       watch_.reset();
       return;
     }
+    if (watch_->missed) {
+      // The press went unheeded: the caller saves another way at once.
+      const std::function<void()> missed = std::move(watch_->missed);
+      watch_.reset();
+      missed();
+      return;
+    }
     watch_->late = true;
-    report("Live did not save" + namePart(watch_->set, true),
-           "Live did not save" + namePart(watch_->set, false) + " within 10 seconds.");
+    report(Report{"Live did not save" + namePart(watch_->set, true),
+                  "Live did not save" + namePart(watch_->set, false) + " within 10 seconds.",
+                  true});
   }
 }
 
@@ -248,8 +336,8 @@ void LiveSetWatch::judgeWatch(const std::optional<std::string>& title, bool moda
     const Watch ended = watch;
     endWatch();
     endStretch();
-    report(prefix + quoted(shownSetName(set->name)) + " at " + ended.time,
-           "Live saved " + quoted(set->name) + ".");
+    report(Report{prefix + quoted(shownSetName(set->name)) + " at " + ended.time,
+                  "Live saved " + quoted(set->name) + ".", false});
     return;
   }
   if (watch.late || !modal || !sameSet(watch.title, watch.set, title)) {
@@ -264,9 +352,11 @@ void LiveSetWatch::judgeWatch(const std::optional<std::string>& title, bool moda
   if (!ended.manual) {
     automaticSaveFailed();
   }
-  report("Live opened a dialog instead of saving" + namePart(ended.set, true),
-         "Live opened a dialog instead of saving" + namePart(ended.set, false) +
-             ": no automatic saves until its title changes.");
+  constexpr std::string_view kHeld = ": no automatic saves until its title changes.";
+  report(Report{
+      "Live opened a dialog instead of saving" + namePart(ended.set, true) + std::string(kHeld),
+      "Live opened a dialog instead of saving" + namePart(ended.set, false) + std::string(kHeld),
+      true});
 }
 
 void LiveSetWatch::interrupt() {
@@ -281,8 +371,8 @@ void LiveSetWatch::endWatch() {
   watch_.reset();
 }
 
-void LiveSetWatch::report(const std::string& statusMessage, const std::string& logLine) {
-  report_(Report{statusMessage, logLine});
+void LiveSetWatch::report(const Report& outcome) {
+  report_(outcome);
 }
 
 // ---------------------------------------------------------------------------

@@ -12,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "live_reader.h"
 #include "live_title.h"
 #include "platform.h"
 
@@ -32,16 +33,20 @@ std::string shownSetName(std::string_view name);
 
 class LiveSetWatch {
  public:
-  // An outcome that arrived: the new status message and the log line.
+  // An outcome that arrived: the new status message, whether it tells of a
+  // failure, and the log line.
   struct Report {
     std::string statusMessage;
     std::string logLine;
+    bool failure = false;
   };
   using Reporter = std::function<void(const Report&)>;
   using Logger = std::function<void(std::string_view)>;
+  // The time of day as the status shows it.
+  using TimeOfDay = std::function<std::string()>;
 
-  LiveSetWatch(RunLoop& runLoop, ApplicationWindows& windows, Notifications& notifications,
-               Logger log, Reporter report);
+  LiveSetWatch(RunLoop& runLoop, LiveReader& reader, Notifications& notifications,
+               TimeOfDay timeOfDay, Logger log, Reporter report);
   ~LiveSetWatch();
   LiveSetWatch(const LiveSetWatch&) = delete;
   LiveSetWatch& operator=(const LiveSetWatch&) = delete;
@@ -50,20 +55,37 @@ class LiveSetWatch {
   // the keys), or none once Live is gone. A new process starts afresh.
   void follow(std::optional<int> pid);
   // Reads the window now: a late save shows, a changed title lifts the hold
-  // on automatic saves.
+  // on automatic saves. Announcements are asked for again while the system
+  // refused them.
   void look();
 
   // What an automatic save that falls due now must do, in the order the
   // rules apply (the session's lock and the user's pause are the caller's).
-  enum class DueSave { send, skipUnchanged, skipAfterDialog, waitForWatch, waitForDialog };
+  enum class DueSave {
+    send,
+    skipUnchanged,
+    skipAfterDialog,
+    waitForWatch,
+    waitForDialog,
+    waitForLive
+  };
   DueSave dueSave();
-  bool liveShowsDialog();
+  Reply<bool> liveShowsDialog();
+  // Automatic saves are on hold after Live answered with a dialog, until its
+  // title changes.
+  bool onHold() const { return heldTitle_.has_value(); }
+  // The title last read shows a set with unsaved changes that has a name of
+  // its own, in a Live known to show the mark.
+  bool titleShowsUnsavedNamedSet() const;
 
   // Around the keys: the title they act on is read just before they go, and
   // the watch for Live's answer starts once they went. `time` is the time of
   // day of the keys, as the status shows it.
   void keysAboutToBePosted();
   void keysPosted(bool manual, const std::string& time);
+  // A watch for Live's answer to its menu's Save command: an answer that
+  // does not come is handed to `missed` instead of being reported.
+  void menuSavePosted(bool manual, const std::string& time, std::function<void()> missed);
   // A watch that can confirm a save is running: it holds automatic saves
   // back.
   bool watching() const;
@@ -84,6 +106,8 @@ class LiveSetWatch {
  private:
   struct Watch {
     bool manual = false;
+    // Set for a press of Live's menu command: called instead of a report.
+    std::function<void()> missed;
     std::string time;
     // The title when the keys went, and the set it showed.
     std::optional<std::string> title;
@@ -92,10 +116,17 @@ class LiveSetWatch {
     double startedAt = 0;
     // Past its 10 s without an outcome: only a save can still show.
     bool late = false;
+    // Since when Live has not answered a look, on the monotonic clock.
+    std::optional<double> silentSince;
   };
 
-  std::optional<std::string> readTitle();
+  // The title now; no answer leaves what is known as it was.
+  Reply<std::optional<std::string>> readTitle();
   void noteTitle(const std::optional<std::string>& title);
+  // Live saved by itself (the user's Cmd+S, or its menu): the mark went.
+  void noteOwnSave(const LiveSetTitle& set);
+  void observeTitle();
+  void startWatch(Watch watch);
   void lookDuringWatch();
   void judgeWatch(const std::optional<std::string>& title, bool modal);
   void endWatch();
@@ -103,11 +134,12 @@ class LiveSetWatch {
   // this Live has shown the mark before.
   bool titleTellsChanges() const;
   void startStretch();
-  void report(const std::string& statusMessage, const std::string& logLine);
+  void report(const Report& outcome);
 
   RunLoop& runLoop_;
-  ApplicationWindows& windows_;
+  LiveReader& reader_;
   Notifications& notifications_;
+  TimeOfDay timeOfDay_;
   Logger log_;
   Reporter report_;
   // Expires with this object, so late callbacks find it gone.
@@ -116,6 +148,8 @@ class LiveSetWatch {
   std::optional<int> pid_;
   ObservationRef titleObservation_;
   std::optional<std::string> title_;
+  // The last title with Live's suffix: a save shows against it.
+  std::optional<LiveSetTitle> lastSet_;
   std::optional<std::string> titleAtKeys_;
   bool titleLogged_ = false;
   bool markSeen_ = false;

@@ -14,6 +14,7 @@ std::optional<LiveSetTitle> parseLiveSetTitle(std::string_view title) {
     return std::nullopt;
   }
   std::string_view head = title.substr(0, suffix);
+  bool inProject = false;
   // " [PROJECT]" at the end names the project folder, not the set; the
   // project takes the set's name when none was given, brackets and all, so
   // its "[" is the one that matches the last "]".
@@ -24,12 +25,15 @@ std::optional<LiveSetTitle> parseLiveSetTitle(std::string_view title) {
       if (depth == 0) {
         if (i > 0 && head[i - 1] == ' ') {
           head = head.substr(0, i - 1);
+          inProject = true;
         }
         break;
       }
     }
   }
   LiveSetTitle set;
+  set.inProject = inProject;
+  set.edition = title.substr(suffix + kSeparator.size());
   set.unsaved = head.ends_with('*');
   if (set.unsaved) {
     head.remove_suffix(1);

@@ -14,6 +14,11 @@ struct LiveSetTitle {
   std::string name;
   // The "*" right after the name: changes not saved yet.
   bool unsaved = false;
+  // " [PROJECT]" follows the name: the set has been saved into a project. An
+  // untitled set has none.
+  bool inProject = false;
+  // Live's edition, the text after the last " - " ("Ableton Live 12 Suite").
+  std::string edition;
 };
 
 // The set a title shows; none for a title without Live's suffix (the last

@@ -44,9 +44,14 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
   if (!live) {
     return fail(kAbletonNotRunningError);
   }
-  // Keys would go to the dialog, not to the set.
+  // Keys would go to the dialog, not to the set; a Live that does not answer
+  // may be writing the set, and would take them only once done.
   followLive(live);
-  if (liveSet_->liveShowsDialog()) {
+  const Reply<bool> dialog = liveSet_->liveShowsDialog();
+  if (!dialog.answered()) {
+    return fail(kLiveNotRespondingError);
+  }
+  if (*dialog) {
     return fail(kLiveDialogError);
   }
 
@@ -178,14 +183,14 @@ AppDelegate::SaveOutcome AppDelegate::attemptSaveIsManual(bool manual) {
     return SaveOutcome::sent;
   }
   // The user asked for a manual save and hears why it failed; an automatic
-  // one simply waits for the keys to come up.
-  if (!manual && error == kInputHeldError) {
+  // one simply waits for the keys to come up, or for Live to answer.
+  if (!manual && (error == kInputHeldError || error == kLiveNotRespondingError)) {
     return SaveOutcome::heldBack;
   }
   if (!manual) {
     liveSet_->automaticSaveFailed();
   }
-  setLastStatusMessage(error.empty() ? std::string(kSaveFailedMessage) : error);
+  setFailureStatusMessage(error.empty() ? std::string(kSaveFailedMessage) : error);
   logMessage(std::string(manual ? "Manual save" : "Autosave") + " failed: " + lastStatusMessage());
   refreshMenu();
   return SaveOutcome::failed;

@@ -129,8 +129,10 @@ void AppDelegate::refreshMenu() {
       trusted ? words.permissionGranted : words.permissionMissing,
       " | ",
       autosaveEnabled() ? "Autosave on" : "Autosave off",
-      countdownActive ? " | Next save " : "",
-      countdown,
+      countdownActive && liveSet_->onHold() ? " | Autosave on hold"
+      : countdownActive                     ? " | Next save "
+                                            : "",
+      countdownActive && !liveSet_->onHold() ? countdown : std::string(),
   }));
 
   for (const auto& [seconds, item] : intervalItems()) {
@@ -149,20 +151,29 @@ std::string AppDelegate::statusLineText(bool running, bool trusted, bool closing
     return concat({symbol, " Waiting for Ableton Live"});
   }
   // A save waiting for Live's answer to the last keys has no line of its own.
+  if (pauseCheckTimer() && saveWait_ == SaveWait::live) {
+    return std::string(kWaitingForLiveStatusLine);
+  }
   if (pauseCheckTimer() && saveWait_ == SaveWait::dialog) {
     return std::string(kWaitingForDialogStatusLine);
   }
   if (pauseCheckTimer() && saveWait_ == SaveWait::pause) {
     return std::string(kWaitingForPauseStatusLine);
   }
+  // A failure never stands behind the check mark, and no countdown promises
+  // a save that the hold after Live's dialog will not make.
+  const std::string_view mark = lastStatusIsFailure() ? kCross : kCheck;
+  if (countdownActive && !message.empty() && liveSet_->onHold()) {
+    return concat({mark, message});
+  }
   if (countdownActive && !message.empty()) {
-    return concat({kCheck, message, kDot, "next ", countdown});
+    return concat({mark, message, kDot, "next ", countdown});
   }
   if (countdownActive) {
     return concat({kCheck, "Next save in ", countdown});
   }
   if (!message.empty()) {
-    return message;
+    return lastStatusIsFailure() ? concat({kCross, message}) : message;
   }
   if (!trusted) {
     return concat({kCross, platform_.desktop.words().grantPermission});

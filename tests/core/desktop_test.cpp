@@ -129,7 +129,7 @@ TEST_F(DesktopTest, TheDesktopsWordsNameThePermissionInTheMenuTooltipLogAndFailu
   EXPECT_EQ(world.openedURLs().back().url, "https://example.com/input");
 
   process->click({"Save Now"});
-  EXPECT_EQ(statusLine(), "Input is blocked");
+  EXPECT_EQ(statusLine(), "✕ Input is blocked");
   EXPECT_EQ(logMessages().back(), "Manual save failed: Input is blocked");
 
   world.setTrusted(true);
@@ -172,7 +172,7 @@ TEST_F(DesktopTest, LiveThatStaysBehindGetsNoKeysAndTheFocusGoesBack) {
 
   process->click({"Save Now"});
   EXPECT_TRUE(world.keyEvents().empty());
-  EXPECT_TRUE(statusLine().starts_with("✓ Ableton Live could not be brought to the front · next "))
+  EXPECT_TRUE(statusLine().starts_with("✕ Ableton Live could not be brought to the front · next "))
       << statusLine();
   EXPECT_EQ(logMessages().back(),
             "Manual save failed: Ableton Live could not be brought to the front");

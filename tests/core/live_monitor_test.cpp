@@ -128,7 +128,7 @@ TEST_F(LiveMonitorTest, MessageSetDuringClosingStaysWhenLiveReturns) {
   world.advanceTo(start + 8);
   EXPECT_FALSE(app().abletonStoppedAt());
   EXPECT_EQ(app().lastStatusMessage(), "Ableton Live is not running");
-  EXPECT_EQ(statusLine(), "✓ Ableton Live is not running · next 10:00");
+  EXPECT_EQ(statusLine(), "✕ Ableton Live is not running · next 10:00");
   world.advanceTo(start + 60);
   EXPECT_FALSE(process->terminated());
 }

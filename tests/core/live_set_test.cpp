@@ -94,7 +94,9 @@ TEST_F(LiveSetTest, AnUntitledSetGetsOneDialogAndIsSavedAgainOnceNamed) {
   const Date start = launchNow();
   world.advanceTo(start + 181);
   EXPECT_TRUE(world.liveDialogOpen());
-  EXPECT_EQ(app().lastStatusMessage(), "Live opened a dialog instead of saving “Untitled”");
+  EXPECT_EQ(statusLine(),
+            "✕ Live opened a dialog instead of saving “Untitled”: no automatic saves until its "
+            "title changes.");
   EXPECT_EQ(countMessages("Live opened a dialog instead of saving “Untitled”: no automatic saves "
                           "until its title changes."),
             1u);
@@ -106,13 +108,17 @@ TEST_F(LiveSetTest, AnUntitledSetGetsOneDialogAndIsSavedAgainOnceNamed) {
   EXPECT_EQ(app().lastStatusMessage(), "Live is showing a dialog: nothing was sent");
   EXPECT_EQ(saves(), 1);
 
-  // Named, the set is saved; changed again, it is saved by Quillmark again.
+  // Named in the dialog, the set is saved, and the status says so at once;
+  // changed again, it is saved by Quillmark again.
   world.liveNamesSet("Jam");
+  world.advanceBy(0.3);
+  EXPECT_EQ(statusLine(), "✓ Saved “Jam” at 09:10 · next 02:00");
+  EXPECT_EQ(countMessages("Live saved “Jam”."), 1u);
   world.liveEdits();
   world.advanceTo(start + 1100);
   EXPECT_EQ(saves(), 2);
   EXPECT_EQ(world.liveSaves(), 2);
-  EXPECT_EQ(countMessages("Live saved “Jam”."), 1u);
+  EXPECT_EQ(countMessages("Live saved “Jam”."), 2u);
 }
 
 TEST_F(LiveSetTest, ADeafLiveIsReportedThenNotifiedOnceAndALateSaveStillCounts) {

@@ -109,9 +109,10 @@ TEST_P(SaveFailureTest, ReportsItsTextAndRestoresWhatItChanged) {
   EXPECT_EQ(app().lastStatusMessage(), c.error);
   EXPECT_EQ(lastLogMessage(),
             (manual ? "Manual save failed: " : "Autosave failed: ") + std::string(c.error));
-  // The menu shows the failure at once (without Live it waits for Live).
+  // The menu shows the failure at once, behind the cross (without Live it
+  // waits for Live).
   if (world.isRunning(live)) {
-    EXPECT_EQ(process->statusItem()->menu()->items()[1]->title(), c.error);
+    EXPECT_EQ(process->statusItem()->menu()->items()[1]->title(), "✕ " + std::string(c.error));
   }
   EXPECT_TRUE(world.keyEvents().empty());
   EXPECT_FALSE(app().autosaveTimer());

@@ -238,7 +238,7 @@ TEST_F(SchedulerTest, FailedAutomaticSaveKeepsTheTimerAndTheNextFiringTriesAgain
   EXPECT_NEAR(*app().nextAutosaveAt(), start + 10.5 + 10, kClockSlack);
 
   world.advanceTo(start + 11);
-  EXPECT_EQ(statusLine(), "✓ Could not create keyboard event source · next 00:10");
+  EXPECT_EQ(statusLine(), "✕ Could not create keyboard event source · next 00:10");
 
   world.advanceTo(start + 20);
   EXPECT_EQ(saves(), 1);

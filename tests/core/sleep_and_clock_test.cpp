@@ -52,10 +52,12 @@ TEST_F(SleepAndClockTest, WakingToALockedScreenWaitsForTheUnlock) {
   setIntervalPreference(180);
   const Date start = launchNow();
   world.advanceTo(start + 100);
+  world.setSessionLocked(true);
   runOnMain([this] { app().sessionLockChanged(true); });
   sleepFor(500);
   world.advanceTo(start + 700);
   EXPECT_EQ(saves(), 0);
+  world.setSessionLocked(false);
   runOnMain([this] { app().sessionLockChanged(false); });
   EXPECT_EQ(countMessages("Session unlocked: the save that fell due meanwhile runs now."), 1u);
   world.advanceTo(start + 705);

@@ -136,7 +136,7 @@ TEST_F(StatusMenuTest, EveryStatusLineRowAndTooltipFollowsTheState) {
   world.failKeyEventOfNextSave(2);
   ASSERT_EQ(process->click({"Save Now"}), sim::ClickResult::ok);
   EXPECT_EQ(statusLine(),
-            "✓ Could not build Cmd+S events · next " + app().formattedCountdownText());
+            "✕ Could not build Cmd+S events · next " + app().formattedCountdownText());
   EXPECT_EQ(toolTip(), "Ableton connected | Accessibility granted | Autosave on | Next save " +
                            app().formattedCountdownText());
   expectSaveNowEnabled();
@@ -202,7 +202,7 @@ TEST_F(StatusMenuTest, WaitingAnimationTurnsBothLinesTogetherAndRestartsAtTheFir
   EXPECT_EQ(app().waitingAnimationFrame(), 0);
   EXPECT_EQ(world.pendingCallCount(), pendingWithAnimation - 1);
   EXPECT_EQ(liveLine(), "✓ Ableton connected");
-  EXPECT_EQ(statusLine(), "Ableton Live is not running");
+  EXPECT_EQ(statusLine(), "✕ Ableton Live is not running");
 
   // Live gone before the monitor saw it: no closing, and the animation
   // starts over from the first frame.
