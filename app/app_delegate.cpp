@@ -16,8 +16,10 @@ AppDelegate::AppDelegate(Platform& platform)
   // Owned here, so its calls never outlive the delegate.
   liveReader_ = std::make_unique<LiveReader>(platform_.runLoop, platform_.applicationWindows,
                                              platform_.applicationMenus);
+  quietSave_ = std::make_unique<QuietSave>(*liveReader_,
+                                           [this](std::string_view line) { logMessage(line); });
   liveSet_ = std::make_unique<LiveSetWatch>(
-      platform_.runLoop, *liveReader_, platform_.notifications,
+      platform_.runLoop, *liveReader_, platform_.notifications, platform_.preferences,
       [this] { return platform_.system.shortTimeString(platform_.runLoop.now()); },
       [this](std::string_view line) { logMessage(line); },
       [this](const LiveSetWatch::Report& report) {

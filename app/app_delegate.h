@@ -13,6 +13,7 @@
 
 #include "live_set.h"
 #include "platform.h"
+#include "quiet_save.h"
 
 namespace qm {
 
@@ -247,6 +248,12 @@ class AppDelegate {
                              const std::string& countdown);
 
   // Save command
+  // Live's own Save command pressed in the background, where the title
+  // shows a named set with changes; `unavailable` leaves it to the keys.
+  enum class QuietOutcome { pressed, unavailable, noAnswer };
+  bool quietSaveApplies();
+  QuietOutcome saveQuietlyIsManual(bool manual);
+  void quietSaveEnded(bool taken, bool manual);
   enum class SaveOutcome { sent, failed, heldBack };
   // performSaveIsManual with its outcome. An automatic save that found a key
   // held is held back: it reports nothing and does not refresh, its caller
@@ -347,6 +354,9 @@ class AppDelegate {
   std::string statusLine_;
   std::unique_ptr<LiveReader> liveReader_;
   std::unique_ptr<LiveSetWatch> liveSet_;
+  std::unique_ptr<QuietSave> quietSave_;
+  // The save now due goes by the keys: Live's menu was no way for it.
+  bool quietSaveRefused_ = false;
   bool timersKeptPrompt_ = false;
   bool sessionLocked_ = false;
   bool asleep_ = false;

@@ -87,6 +87,30 @@ void AppDelegate::runDueSave(bool restartSchedule) {
     case LiveSetWatch::DueSave::send:
       break;
   }
+  if (quietSaveApplies()) {
+    // Nothing comes forward and no key goes: only typing into Live itself
+    // is in the way.
+    const RunningApplicationRef live = runningAbleton();
+    if (live && isFrontmost(live) && userIsBusy()) {
+      waitForSave(SaveWait::pause);
+      return;
+    }
+    switch (saveQuietlyIsManual(false)) {
+      case QuietOutcome::pressed:
+        stopWaitingForSave();
+        moveScheduleOn(restartSchedule);
+        if (restartSchedule) {
+          refreshMenu();
+        }
+        return;
+      case QuietOutcome::noAnswer:
+        waitForSave(SaveWait::live);
+        return;
+      case QuietOutcome::unavailable:
+        quietSaveRefused_ = true;
+        break;
+    }
+  }
   // Bringing Live forward now would take the user's next keys with it.
   if (userIsBusy()) {
     waitForSave(SaveWait::pause);
@@ -150,6 +174,7 @@ void AppDelegate::stopWaitingForSave() {
   stopTimer(pauseCheckTimer_);
   saveWait_ = SaveWait::none;
   loggedWaits_ = 0;
+  quietSaveRefused_ = false;
 }
 
 void AppDelegate::handlePauseCheckTimer() {

@@ -49,7 +49,10 @@ void AppDelegate::keepTimersPrompt(bool prompt) {
 }
 
 void AppDelegate::followLive(const RunningApplicationRef& live) {
-  liveSet_->follow(live ? std::optional<int>(live->processIdentifier()) : std::nullopt);
+  const std::optional<int> pid =
+      live ? std::optional<int>(live->processIdentifier()) : std::nullopt;
+  liveSet_->follow(pid);
+  quietSave_->follow(pid);
 }
 
 void AppDelegate::updateAutomaticQuitStateWithAbletonRunning(bool abletonRunning) {

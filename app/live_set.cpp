@@ -58,10 +58,12 @@ std::string shownSetName(std::string_view name) {
 }
 
 LiveSetWatch::LiveSetWatch(RunLoop& runLoop, LiveReader& reader, Notifications& notifications,
-                           TimeOfDay timeOfDay, Logger log, Reporter report)
+                           Preferences& preferences, TimeOfDay timeOfDay, Logger log,
+                           Reporter report)
     : runLoop_(runLoop),
       reader_(reader),
       notifications_(notifications),
+      preferences_(preferences),
       timeOfDay_(std::move(timeOfDay)),
       log_(std::move(log)),
       report_(std::move(report)),
@@ -136,8 +138,18 @@ void LiveSetWatch::noteTitle(const std::optional<std::string>& title) {
     log_("Live's window reads " + quoted(*title) + ".");
   }
   const std::optional<LiveSetTitle> set = title ? parseLiveSetTitle(*title) : std::nullopt;
-  if (set && set->unsaved) {
-    markSeen_ = true;
+  // An edition that showed the mark once shows it always: its clean title
+  // is believed from the first look, also after a restart.
+  if (set && !markSeen_) {
+    const std::string key = std::string(kTitleMarkDefaultsKeyPrefix) + set->edition;
+    if (set->unsaved) {
+      markSeen_ = true;
+      if (!preferences_.boolForKey(key)) {
+        preferences_.setBool(true, key);
+      }
+    } else {
+      markSeen_ = preferences_.boolForKey(key);
+    }
   }
   // A watch that can confirm a save judges this title itself. A title that
   // is not Live's claims nothing and is not remembered.
@@ -240,11 +252,11 @@ void LiveSetWatch::keysPosted(bool manual, const std::string& time) {
 }
 
 void LiveSetWatch::menuSavePosted(bool manual, const std::string& time,
-                                  std::function<void()> missed) {
+                                  std::function<void(bool taken)> outcome) {
   Watch watch;
   watch.manual = manual;
   watch.time = time;
-  watch.missed = std::move(missed);
+  watch.menuOutcome = std::move(outcome);
   startWatch(std::move(watch));
 }
 
@@ -313,11 +325,13 @@ void LiveSetWatch::lookDuringWatch() {
       watch_.reset();
       return;
     }
-    if (watch_->missed) {
-      // The press went unheeded: the caller saves another way at once.
-      const std::function<void()> missed = std::move(watch_->missed);
+    if (watch_->menuOutcome) {
+      // The press went unheeded: the caller saves with the keys at once.
+      const std::function<void(bool)> outcome = std::move(watch_->menuOutcome);
+      log_("Live did not save" + namePart(watch_->set, false) +
+           " from its menu: saving with the keys.");
       watch_.reset();
-      missed();
+      outcome(false);
       return;
     }
     watch_->late = true;
@@ -336,6 +350,9 @@ void LiveSetWatch::judgeWatch(const std::optional<std::string>& title, bool moda
     const Watch ended = watch;
     endWatch();
     endStretch();
+    if (ended.menuOutcome) {
+      ended.menuOutcome(true);
+    }
     report(Report{prefix + quoted(shownSetName(set->name)) + " at " + ended.time,
                   "Live saved " + quoted(set->name) + ".", false});
     return;

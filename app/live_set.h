@@ -25,6 +25,9 @@ inline constexpr double kLiveWindowLookInterval = 0.25;
 // Work at risk is told once it has gone unsaved for twice the interval, and
 // never sooner than this.
 inline constexpr double kWorkAtRiskMinimumSeconds = 600.0;
+// Whether an edition of Live shows the unsaved mark: this prefix and the
+// edition ("Ableton Live 12 Suite"), a bool.
+inline constexpr std::string_view kTitleMarkDefaultsKeyPrefix = "live.titleMark.";
 // Set names longer than this are cut where they are shown.
 inline constexpr std::size_t kShownNameLength = 40;
 
@@ -45,8 +48,9 @@ class LiveSetWatch {
   // The time of day as the status shows it.
   using TimeOfDay = std::function<std::string()>;
 
+  // Preferences remember which of Live's editions show the unsaved mark.
   LiveSetWatch(RunLoop& runLoop, LiveReader& reader, Notifications& notifications,
-               TimeOfDay timeOfDay, Logger log, Reporter report);
+               Preferences& preferences, TimeOfDay timeOfDay, Logger log, Reporter report);
   ~LiveSetWatch();
   LiveSetWatch(const LiveSetWatch&) = delete;
   LiveSetWatch& operator=(const LiveSetWatch&) = delete;
@@ -83,9 +87,11 @@ class LiveSetWatch {
   // day of the keys, as the status shows it.
   void keysAboutToBePosted();
   void keysPosted(bool manual, const std::string& time);
-  // A watch for Live's answer to its menu's Save command: an answer that
-  // does not come is handed to `missed` instead of being reported.
-  void menuSavePosted(bool manual, const std::string& time, std::function<void()> missed);
+  // A watch for Live's answer to its menu's Save command. `outcome` hears
+  // whether Live took it; one that did not is logged, not reported, since
+  // the keys follow at once.
+  void menuSavePosted(bool manual, const std::string& time,
+                      std::function<void(bool taken)> outcome);
   // A watch that can confirm a save is running: it holds automatic saves
   // back.
   bool watching() const;
@@ -106,8 +112,8 @@ class LiveSetWatch {
  private:
   struct Watch {
     bool manual = false;
-    // Set for a press of Live's menu command: called instead of a report.
-    std::function<void()> missed;
+    // Set for a press of Live's menu command.
+    std::function<void(bool taken)> menuOutcome;
     std::string time;
     // The title when the keys went, and the set it showed.
     std::optional<std::string> title;
@@ -139,6 +145,7 @@ class LiveSetWatch {
   RunLoop& runLoop_;
   LiveReader& reader_;
   Notifications& notifications_;
+  Preferences& preferences_;
   TimeOfDay timeOfDay_;
   Logger log_;
   Reporter report_;

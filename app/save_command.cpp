@@ -159,11 +159,75 @@ bool AppDelegate::requestActivation(const RunningApplicationRef& application, un
   return front && application->activateFromApplicationOptions(*front, options);
 }
 
+bool AppDelegate::quietSaveApplies() {
+  // An untitled set would open Live's Save dialog, which must come to the
+  // front with Live: the keys do that.
+  return !quietSaveRefused_ && quietSave_->allowed() && liveSet_->titleShowsUnsavedNamedSet();
+}
+
+AppDelegate::QuietOutcome AppDelegate::saveQuietlyIsManual(bool manual) {
+  liveSet_->keysAboutToBePosted();
+  const Reply<ApplicationMenus::Press> press = quietSave_->press();
+  if (!press.answered()) {
+    return QuietOutcome::noAnswer;
+  }
+  if (*press != ApplicationMenus::Press::pressed) {
+    return QuietOutcome::unavailable;
+  }
+  const std::string time = platform_.system.shortTimeString(platform_.runLoop.now());
+  setLastStatusMessage((manual ? "Saved at " : "Autosaved at ") + time);
+  logMessage(manual ? "Manual save command sent through Live's menu."
+                    : "Autosave command sent through Live's menu.");
+  if (manual && autosaveConditionsHold()) {
+    configureAutosaveTimer();
+  }
+  refreshMenu();
+  const std::weak_ptr<AppDelegate*> alive = lifetime_;
+  liveSet_->menuSavePosted(manual, time, [alive, manual](bool taken) {
+    if (auto self = alive.lock()) {
+      (*self)->quietSaveEnded(taken, manual);
+    }
+  });
+  return QuietOutcome::pressed;
+}
+
+void AppDelegate::quietSaveEnded(bool taken, bool manual) {
+  if (taken) {
+    quietSave_->taken();
+    return;
+  }
+  quietSave_->missed();
+  // The keys follow at once: the user's click at once, an automatic save
+  // through the user's pause as ever.
+  if (manual) {
+    quietSaveRefused_ = true;
+    attemptSaveIsManual(true);
+    quietSaveRefused_ = false;
+    return;
+  }
+  if (!autosaveConditionsHold() || away()) {
+    return;
+  }
+  stopWaitingForSave();
+  quietSaveRefused_ = true;
+  runDueSave(true);
+}
+
 void AppDelegate::performSaveIsManual(bool manual) {
   attemptSaveIsManual(manual);
 }
 
 AppDelegate::SaveOutcome AppDelegate::attemptSaveIsManual(bool manual) {
+  // The user's click presses Live's own command when it can: Live stays
+  // where it is. Its dialog or its silence is reported by the keys' path.
+  if (manual && hasAccessibilityAccess() && runningAbleton()) {
+    followLive(runningAbleton());
+    liveSet_->look();
+    if (quietSaveApplies() && liveSet_->liveShowsDialog() == false &&
+        saveQuietlyIsManual(true) == QuietOutcome::pressed) {
+      return SaveOutcome::sent;
+    }
+  }
   std::string error;
   if (sendSaveCommandReturningError(&error)) {
     const std::string time = platform_.system.shortTimeString(platform_.runLoop.now());
