@@ -19,6 +19,15 @@ TEST(LiveSetTitleTest, TitlesAreReadFromTheRight) {
   EXPECT_TRUE(set("Mix [v2]* [Mix [v2]] - Ableton Live 12 Suite")->unsaved);
   EXPECT_EQ(set("Sans titre* - Ableton Live 11 Lite")->name, "Sans titre");
   EXPECT_EQ(set("A - Ableton Live 9 - B - Ableton Live 12 Trial")->name, "A - Ableton Live 9 - B");
+  // A "*" inside the name is the name's: only the one at its end is the mark.
+  EXPECT_EQ(set("Take*2* [Take*2] - Ableton Live 12 Suite")->name, "Take*2");
+  EXPECT_TRUE(set("Take*2* [Take*2] - Ableton Live 12 Suite")->unsaved);
+  EXPECT_FALSE(set("Take*2 [Take*2] - Ableton Live 12 Suite")->unsaved);
+  // Only a set saved into a project has a name of its own; the edition is
+  // what follows the last " - ".
+  EXPECT_TRUE(set("Take*2 [Take*2] - Ableton Live 12 Suite")->inProject);
+  EXPECT_FALSE(set("Sans titre* - Ableton Live 11 Lite")->inProject);
+  EXPECT_EQ(set("Sans titre* - Ableton Live 11 Lite")->edition, "Ableton Live 11 Lite");
   // Without Live's suffix a title tells nothing.
   EXPECT_FALSE(set("Untitled - Notepad"));
   EXPECT_FALSE(set("Ableton Live 12 Suite"));
