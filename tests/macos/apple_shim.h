@@ -288,7 +288,7 @@ bool CGEventSourceButtonState(CGEventSourceStateID stateID, CGMouseButton button
 CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 
 // ---------------------------------------------------------------------------
-// ApplicationServices: HIServices (AXError.h, AXUIElement.h,
+// ApplicationServices: HIServices (AXError.h, AXUIElement.h, AXValue.h,
 // AXAttributeConstants.h, AXRoleConstants.h, AXNotificationConstants.h);
 // CF_BRIDGED_TYPE(id) written out.
 
@@ -307,10 +307,14 @@ enum AXError : int32_t {
   kAXErrorNotificationAlreadyRegistered = -25209,
   kAXErrorNotificationNotRegistered = -25210,
   kAXErrorAPIDisabled = -25211,
-  kAXErrorNoValue = -25212
+  kAXErrorNoValue = -25212,
+  kAXErrorParameterizedAttributeUnsupported = -25213,
+  kAXErrorNotEnoughPrecision = -25214
 };
 
 typedef const struct __attribute__((objc_bridge(id))) __AXUIElement* AXUIElementRef;
+typedef UInt32 AXCopyMultipleAttributeOptions;
+enum : AXCopyMultipleAttributeOptions { kAXCopyMultipleAttributeOptionStopOnError = 0x1 };
 typedef struct __attribute__((objc_bridge(id))) __AXObserver* AXObserverRef;
 typedef void (*AXObserverCallback)(AXObserverRef observer, AXUIElementRef element,
                                    CFStringRef notification, void* refcon);
@@ -320,6 +324,9 @@ extern CFStringRef kAXTrustedCheckOptionPrompt;
 extern CFTypeID AXUIElementGetTypeID(void);
 extern AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                              CFTypeRef* value);
+extern AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
+                                                      AXCopyMultipleAttributeOptions options,
+                                                      CFArrayRef* values);
 extern AXUIElementRef AXUIElementCreateSystemWide(void);
 extern AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
 extern AXUIElementRef AXUIElementCreateApplication(pid_t pid);
@@ -349,6 +356,21 @@ extern CFRunLoopSourceRef AXObserverGetRunLoopSource(AXObserverRef observer);
 #define kAXMainWindowChangedNotification CFSTR("AXMainWindowChanged")
 #define kAXFocusedWindowChangedNotification CFSTR("AXFocusedWindowChanged")
 #define kAXTitleChangedNotification CFSTR("AXTitleChanged")
+
+// AXValue.h
+typedef enum AXValueType : UInt32 AXValueType;
+enum AXValueType : UInt32 {
+  kAXValueTypeCGPoint = 1,
+  kAXValueTypeCGSize = 2,
+  kAXValueTypeCGRect = 3,
+  kAXValueTypeCFRange = 4,
+  kAXValueTypeAXError = 5,
+  kAXValueTypeIllegal = 0
+};
+typedef const struct __attribute__((objc_bridge(id))) __AXValue* AXValueRef;
+extern CFTypeID AXValueGetTypeID(void);
+extern AXValueType AXValueGetType(AXValueRef value);
+extern Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr);
 
 // ---------------------------------------------------------------------------
 // Carbon: CoreServices (UnicodeUtilities.h) and HIToolbox
