@@ -289,8 +289,8 @@ CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 
 // ---------------------------------------------------------------------------
 // ApplicationServices: HIServices (AXError.h, AXUIElement.h, AXValue.h,
-// AXAttributeConstants.h, AXRoleConstants.h, AXNotificationConstants.h);
-// CF_BRIDGED_TYPE(id) written out.
+// AXAttributeConstants.h, AXRoleConstants.h, AXActionConstants.h,
+// AXNotificationConstants.h); CF_BRIDGED_TYPE(id) written out.
 
 typedef enum AXError : int32_t AXError;
 enum AXError : int32_t {
@@ -327,6 +327,7 @@ extern AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef
 extern AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
                                                       AXCopyMultipleAttributeOptions options,
                                                       CFArrayRef* values);
+extern AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
 extern AXUIElementRef AXUIElementCreateSystemWide(void);
 extern AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
 extern AXUIElementRef AXUIElementCreateApplication(pid_t pid);
@@ -348,6 +349,13 @@ extern CFRunLoopSourceRef AXObserverGetRunLoopSource(AXObserverRef observer);
 #define kAXMainWindowAttribute CFSTR("AXMainWindow")
 #define kAXFocusedWindowAttribute CFSTR("AXFocusedWindow")
 #define kAXModalAttribute CFSTR("AXModal")
+#define kAXEnabledAttribute CFSTR("AXEnabled")
+#define kAXMenuBarAttribute CFSTR("AXMenuBar")
+#define kAXMenuItemCmdCharAttribute CFSTR("AXMenuItemCmdChar")
+#define kAXMenuItemCmdModifiersAttribute CFSTR("AXMenuItemCmdModifiers")
+
+// AXActionConstants.h
+#define kAXPressAction CFSTR("AXPress")
 
 // AXRoleConstants.h
 #define kAXSheetRole CFSTR("AXSheet")
