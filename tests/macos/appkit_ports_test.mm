@@ -527,6 +527,16 @@ TEST_F(AppKitPortsTest, SystemFactsAndVolumes) {
   EXPECT_EQ(system->volumeKind("/no/such/path"), System::VolumeKind::unknown);
 }
 
+// The tests run in the session at the screen, unlocked: a reading the wrong
+// way round would hold every save back.
+TEST_F(AppKitPortsTest, SessionReadsUnlockedWhileTheTestsRun) {
+  const std::optional<bool> locked = makeSystem()->sessionIsLocked();
+  if (!locked) {
+    GTEST_SKIP() << "no window server session to ask";
+  }
+  EXPECT_FALSE(*locked);
+}
+
 TEST_F(AppKitPortsTest, TaskReportsStatusAndStandardError) {
   const std::unique_ptr<System> system = makeSystem();
   System::TaskResult result = system->runTask("/usr/bin/true", {}, 10);

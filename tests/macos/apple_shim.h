@@ -230,7 +230,8 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, 
 
 // ---------------------------------------------------------------------------
 // CoreGraphics (CGEventTypes.h, CGRemoteOperation.h, CGEventSource.h,
-// CGEvent.h); CF_ENUM and CF_OPTIONS written out as they expand in C++.
+// CGEvent.h, CGSession.h); CF_ENUM and CF_OPTIONS written out as they expand
+// in C++.
 
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
@@ -286,6 +287,10 @@ CFTimeInterval CGEventSourceSecondsSinceLastEventType(CGEventSourceStateID state
 bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key);
 bool CGEventSourceButtonState(CGEventSourceStateID stateID, CGMouseButton button);
 CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
+
+// CGSession.h
+CFDictionaryRef CGSessionCopyCurrentDictionary(void);
+#define kCGSessionOnConsoleKey CFSTR("kCGSSessionOnConsoleKey")
 
 // ---------------------------------------------------------------------------
 // ApplicationServices: HIServices (AXError.h, AXUIElement.h, AXValue.h,
