@@ -36,6 +36,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -104,7 +105,7 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<UserActivity> userActivity = makeUserActivity();
     std::unique_ptr<ApplicationWindows> applicationWindows = makeApplicationWindows();
     std::unique_ptr<ApplicationMenus> applicationMenus = makeApplicationMenus();
-    std::unique_ptr<Notifications> notifications = makeNotifications();
+    std::unique_ptr<Notifications> notifications = makeNotifications({});
     std::unique_ptr<Preferences> preferences;
     std::unique_ptr<StatusBar> statusBar = makeStatusBar();
     std::unique_ptr<Alerts> alerts = makeAlerts();
@@ -959,9 +960,13 @@ TEST_F(AppKitPortsTest, NotificationOutsideABundleIsDropped) {
   if ([[NSBundle mainBundle] bundleIdentifier] != nil) {
     GTEST_SKIP() << "run from a bundle";
   }
-  const std::unique_ptr<Notifications> notifications = makeNotifications();
+  std::vector<std::string> logged;
+  const std::unique_ptr<Notifications> notifications =
+      makeNotifications([&logged](std::string_view line) { logged.emplace_back(line); });
   notifications->postNotification("Quillmark has not saved your set for 20 minutes",
                                   "Live did not save");
+  spin(NSDefaultRunLoopMode, 0.1);
+  EXPECT_TRUE(logged.empty());
 }
 
 // Each system event as a word, in the order heard.

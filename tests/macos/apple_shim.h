@@ -435,9 +435,9 @@ NS_INLINE id CFBridgingRelease(CFTypeRef CF_CONSUMED X) {
 
 // ---------------------------------------------------------------------------
 // UserNotifications (UNUserNotificationCenter.h, UNNotificationContent.h,
-// UNNotificationRequest.h, UNNotification.h). Its calls take blocks, which
-// the check turns on only for the files that use them (typecheck_macos.sh);
-// everywhere else these declarations are left out.
+// UNNotificationRequest.h, UNNotification.h, UNNotificationSettings.h). Its
+// calls take blocks, which the check turns on only for the files that use
+// them (typecheck_macos.sh); everywhere else these declarations are left out.
 
 #if defined(__BLOCKS__)
 
@@ -453,6 +453,18 @@ typedef NS_OPTIONS(NSUInteger, UNNotificationPresentationOptions) {
   UNNotificationPresentationOptionList QM_API_AVAILABLE_MACOS_11_0 = (1 << 3),
   UNNotificationPresentationOptionBanner QM_API_AVAILABLE_MACOS_11_0 = (1 << 4),
 } QM_API_AVAILABLE_MACOS_10_14;
+
+typedef NS_ENUM(NSInteger, UNAuthorizationStatus) {
+  UNAuthorizationStatusNotDetermined = 0,
+  UNAuthorizationStatusDenied,
+  UNAuthorizationStatusAuthorized,
+  UNAuthorizationStatusProvisional,
+} QM_API_AVAILABLE_MACOS_10_14;
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNNotificationSettings : NSObject <NSCopying, NSSecureCoding>
+@property(readonly) UNAuthorizationStatus authorizationStatus;
+@end
 
 QM_API_AVAILABLE_MACOS_10_14
 @interface UNNotificationContent : NSObject <NSCopying, NSMutableCopying, NSSecureCoding>
@@ -499,6 +511,8 @@ QM_API_AVAILABLE_MACOS_10_14
 + (UNUserNotificationCenter*)currentNotificationCenter;
 - (void)requestAuthorizationWithOptions:(UNAuthorizationOptions)options
                       completionHandler:(void (^)(BOOL granted, NSError* error))completionHandler;
+- (void)getNotificationSettingsWithCompletionHandler:
+    (void (^)(UNNotificationSettings* settings))completionHandler;
 - (void)addNotificationRequest:(UNNotificationRequest*)request
          withCompletionHandler:(void (^)(NSError* error))completionHandler;
 @end
