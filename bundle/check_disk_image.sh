@@ -6,8 +6,8 @@
 # AUTHORITY is "adhoc", signed ad hoc. A Developer ID signature must also
 # carry a secure timestamp. Signed by an identity, the image itself carries
 # that identity's signature too. With --gatekeeper, once the image is
-# notarized and stapled: Gatekeeper accepts the app for execution and the
-# image for opening.
+# notarized and stapled: the app carries its own ticket, and Gatekeeper
+# accepts the app for execution and the image for opening.
 #
 # Usage: check_disk_image.sh [--gatekeeper] DMG AUTHORITY
 set -u
@@ -71,6 +71,7 @@ for code in "$app/Contents/MacOS/QuillmarkWatcher" "$app"; do
 done
 
 if [ $gatekeeper -eq 1 ]; then
+  xcrun stapler validate "$app" || fail "the app carries no notarization ticket of its own"
   spctl --assess --type execute -vv "$app" || fail "Gatekeeper refuses to run the app"
   spctl --assess --type open --context context:primary-signature -vv "$dmg" ||
     fail "Gatekeeper refuses to open the disk image"

@@ -1,6 +1,7 @@
 // Another application's windows through Accessibility: the main window's
 // title, its modal windows and sheets, and the title's changes as the
-// Accessibility server announces them.
+// Accessibility server announces them. Each question is one look: the
+// first message the application lets time out ends it (ax_element.h).
 #import <AppKit/AppKit.h>
 #import <ApplicationServices/ApplicationServices.h>
 
@@ -9,118 +10,80 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "appkit_objects.h"
+#include "ax_element.h"
 #include "macos_platform.h"
 
 namespace qm::macos {
 namespace {
 
-// Every request to the application waits at most this long: a busy Live
-// answers none, and Quillmark's only thread must not wait on it.
-constexpr float kMessagingTimeoutSeconds = 0.25f;
-
-// The elements are CoreFoundation objects bridged to id: ARC owns every one
-// that a Copy or Create call hands over.
-bool isElement(id value) {
-  return value != nil && CFGetTypeID((__bridge CFTypeRef)value) == AXUIElementGetTypeID();
-}
-
-id copyAttribute(id element, CFStringRef attribute) {
-  if (!isElement(element)) {
-    return nil;
-  }
-  // Elements read from the application each carry their own timeout.
-  AXUIElementSetMessagingTimeout((__bridge AXUIElementRef)element, kMessagingTimeoutSeconds);
-  CFTypeRef value = nullptr;
-  const AXError error =
-      AXUIElementCopyAttributeValue((__bridge AXUIElementRef)element, attribute, &value);
-  id owned = CFBridgingRelease(value);
-  return error == kAXErrorSuccess ? owned : nil;
-}
-
-id copyElement(id element, CFStringRef attribute) {
-  id value = copyAttribute(element, attribute);
-  return isElement(value) ? value : nil;
-}
-
-NSArray* copyElements(id element, CFStringRef attribute) {
-  id value = copyAttribute(element, attribute);
-  return [value isKindOfClass:[NSArray class]] ? value : @[];
-}
-
-id applicationElement(int pid) {
-  id application = CFBridgingRelease(AXUIElementCreateApplication(static_cast<pid_t>(pid)));
-  if (application != nil) {
-    AXUIElementSetMessagingTimeout((__bridge AXUIElementRef)application, kMessagingTimeoutSeconds);
-  }
-  return application;
-}
-
-std::optional<std::string> titleOf(id window) {
-  id title = copyAttribute(window, kAXTitleAttribute);
+std::optional<std::string> titleOf(AXLook& look, id window) {
+  id title = copyAttribute(look, window, kAXTitleAttribute);
   if (![title isKindOfClass:[NSString class]]) {
     return std::nullopt;
   }
   return toStdString(title);
 }
 
-bool isSheet(id element) {
-  id role = copyAttribute(element, kAXRoleAttribute);
+bool hasSheetRole(id role) {
   return [role isKindOfClass:[NSString class]] &&
          [role isEqualToString:(__bridge NSString*)kAXSheetRole];
 }
 
-// A modal window or a sheet.
-bool isDialog(id window) {
-  id modal = copyAttribute(window, kAXModalAttribute);
-  return ([modal isKindOfClass:[NSNumber class]] && [modal boolValue]) || isSheet(window);
-}
-
-bool showsModal(id application) {
-  for (id window in copyElements(application, kAXWindowsAttribute)) {
-    if (!isElement(window)) {
-      continue;
-    }
-    if (isDialog(window)) {
-      return true;
-    }
-    // A sheet hangs off its window as a child.
-    for (id child in copyElements(window, kAXChildrenAttribute)) {
-      if (isElement(child) && isSheet(child)) {
-        return true;
-      }
-    }
+// A modal window or a sheet: both read in one message.
+bool isDialog(AXLook& look, id window) {
+  NSArray* values = copyAttributes(
+      look, window,
+      @[ (__bridge NSString*)kAXModalAttribute, (__bridge NSString*)kAXRoleAttribute ]);
+  if (values == nil) {
+    return false;
   }
-  return false;
+  id modal = values[0];
+  return ([modal isKindOfClass:[NSNumber class]] && [modal boolValue]) || hasSheetRole(values[1]);
 }
 
 // The main window. An application that is not active may have none; then
 // its focused window or the first of its windows stands in, unless it is a
 // dialog, whose title is not the document's.
-id mainWindowOf(id application) {
-  if (id window = copyElement(application, kAXMainWindowAttribute)) {
+id mainWindowOf(AXLook& look, id application) {
+  if (id window = copyElement(look, application, kAXMainWindowAttribute)) {
     return window;
   }
-  id focused = copyElement(application, kAXFocusedWindowAttribute);
-  if (focused != nil && !isDialog(focused)) {
+  id focused = copyElement(look, application, kAXFocusedWindowAttribute);
+  if (focused != nil && !isDialog(look, focused)) {
     return focused;
   }
-  for (id window in copyElements(application, kAXWindowsAttribute)) {
-    if (isElement(window) && !isDialog(window)) {
+  for (id window in copyElements(look, application, kAXWindowsAttribute)) {
+    if (isElement(window) && !isDialog(look, window)) {
       return window;
     }
   }
   return nil;
 }
 
-const CFStringRef kApplicationNotifications[] = {kAXTitleChangedNotification,
-                                                 kAXMainWindowChangedNotification,
-                                                 kAXFocusedWindowChangedNotification};
+bool showsModal(AXLook& look, id application) {
+  for (id window in copyElements(look, application, kAXWindowsAttribute)) {
+    if (isElement(window) && isDialog(look, window)) {
+      return true;
+    }
+  }
+  // A sheet hangs off the window it belongs to, the set's main window.
+  for (id child in copyElements(look, mainWindowOf(look, application), kAXChildrenAttribute)) {
+    if (hasSheetRole(copyAttribute(look, child, kAXRoleAttribute))) {
+      return true;
+    }
+  }
+  return false;
+}
 
-// Registered on the application and on its main window, followed as it
-// changes: applications differ in which of the two announces a window's
-// new title. A title announced twice is read twice, which is harmless.
+// The application says when its main or focused window changes; the title's
+// changes are taken from the main window alone, since the application
+// announces those of every titled element of its own (a plug-in's window).
+const CFStringRef kWindowNotifications[] = {kAXMainWindowChangedNotification,
+                                            kAXFocusedWindowChangedNotification};
+
 class AXTitleObservation final : public Observation {
  public:
   using Changed = std::function<void(const std::optional<std::string>&)>;
@@ -136,15 +99,17 @@ class AXTitleObservation final : public Observation {
       return;
     }
     forgetWindow();
-    for (CFStringRef notification : kApplicationNotifications) {
+    for (CFStringRef notification : registered_) {
       AXObserverRemoveNotification(observer(), (__bridge AXUIElementRef)application_, notification);
     }
-    CFRunLoopRemoveSource(CFRunLoopGetMain(), AXObserverGetRunLoopSource(observer()),
-                          kCFRunLoopCommonModes);
+    if (started_) {
+      CFRunLoopRemoveSource(CFRunLoopGetMain(), AXObserverGetRunLoopSource(observer()),
+                            kCFRunLoopCommonModes);
+    }
   }
 
-  // False when the application can announce nothing to this process: it has
-  // quit, or Quillmark is not trusted.
+  // False until the main window's title can be followed: the application
+  // has no window yet, has quit, did not answer, or Quillmark is not trusted.
   bool start(int pid) {
     AXObserverRef created = nullptr;
     if (AXObserverCreate(static_cast<pid_t>(pid), &AXTitleObservation::announced, &created) !=
@@ -155,47 +120,65 @@ class AXTitleObservation final : public Observation {
     if (observer_ == nil) {
       return false;
     }
-    bool registered = false;
-    for (CFStringRef notification : kApplicationNotifications) {
-      registered |= AXObserverAddNotification(observer(), (__bridge AXUIElementRef)application_,
-                                              notification, this) == kAXErrorSuccess;
+    AXLook look;
+    if (!followMainWindow(look)) {
+      return false;
     }
-    registered |= followMainWindow();
-    if (!registered) {
+    for (CFStringRef notification : kWindowNotifications) {
+      if (look.ask([&] {
+            return AXObserverAddNotification(observer(), (__bridge AXUIElementRef)application_,
+                                             notification, this);
+          }) == AXAnswer::reading) {
+        registered_.push_back(notification);
+      }
+    }
+    if (look.unanswered()) {
       return false;
     }
     // Common modes: the announcements arrive while a menu or an alert of
     // Quillmark's runs its own loop too.
     CFRunLoopAddSource(CFRunLoopGetMain(), AXObserverGetRunLoopSource(observer()),
                        kCFRunLoopCommonModes);
+    started_ = true;
     return true;
   }
 
  private:
   AXObserverRef observer() const { return (__bridge AXObserverRef)observer_; }
 
-  static void announced(AXObserverRef, AXUIElementRef, CFStringRef notification, void* refcon) {
+  static void announced(AXObserverRef, AXUIElementRef element, CFStringRef notification,
+                        void* refcon) {
     auto* self = static_cast<AXTitleObservation*>(refcon);
-    if (!CFEqual(notification, kAXTitleChangedNotification)) {
-      self->followMainWindow();
+    AXLook look;
+    if (CFEqual(notification, kAXTitleChangedNotification)) {
+      if (self->window_ == nil || !CFEqual(element, (__bridge CFTypeRef)self->window_)) {
+        return;
+      }
+    } else {
+      self->followMainWindow(look);
     }
     // Read at once, since a title may change again before the next look.
+    // A title that went unanswered is left to the next look.
+    const std::optional<std::string> title = titleOf(look, self->window_);
+    if (look.unanswered()) {
+      return;
+    }
     // `changed` may end this observation: nothing of it is touched after.
-    const std::optional<std::string> title = titleOf(mainWindowOf(self->application_));
     const Changed changed = self->changed_;
     changed(title);
   }
 
-  bool followMainWindow() {
-    id window = mainWindowOf(application_);
+  bool followMainWindow(AXLook& look) {
+    id window = mainWindowOf(look, application_);
     if (window != nil && window_ != nil &&
         CFEqual((__bridge CFTypeRef)window, (__bridge CFTypeRef)window_)) {
       return true;
     }
     forgetWindow();
-    if (window == nil ||
-        AXObserverAddNotification(observer(), (__bridge AXUIElementRef)window,
-                                  kAXTitleChangedNotification, this) != kAXErrorSuccess) {
+    if (window == nil || look.ask([&] {
+          return AXObserverAddNotification(observer(), (__bridge AXUIElementRef)window,
+                                           kAXTitleChangedNotification, this);
+        }) != AXAnswer::reading) {
       return false;
     }
     window_ = window;
@@ -214,15 +197,32 @@ class AXTitleObservation final : public Observation {
   Changed changed_;
   id observer_ = nil;
   id window_ = nil;
+  std::vector<CFStringRef> registered_;
+  bool started_ = false;
 };
 
 class AXApplicationWindows final : public ApplicationWindows {
  public:
+  AXApplicationWindows() { useShortMessagingTimeout(); }
+
   Reply<std::optional<std::string>> mainWindowTitle(int pid) override {
-    return titleOf(mainWindowOf(applicationElement(pid)));
+    AXLook look;
+    const std::optional<std::string> title =
+        titleOf(look, mainWindowOf(look, applicationElement(pid)));
+    if (look.unanswered() && processRuns(pid)) {
+      return Reply<std::optional<std::string>>::noAnswer();
+    }
+    return title;
   }
 
-  Reply<bool> showsModalDialog(int pid) override { return showsModal(applicationElement(pid)); }
+  Reply<bool> showsModalDialog(int pid) override {
+    AXLook look;
+    const bool modal = showsModal(look, applicationElement(pid));
+    if (look.unanswered() && processRuns(pid)) {
+      return Reply<bool>::noAnswer();
+    }
+    return modal;
+  }
 
   ObservationRef observeTitleChanges(
       int pid, std::function<void(const std::optional<std::string>&)> changed) override {
@@ -242,19 +242,6 @@ class AXApplicationWindows final : public ApplicationWindows {
 
 std::unique_ptr<ApplicationWindows> makeApplicationWindows() {
   return std::make_unique<AXApplicationWindows>();
-}
-
-// Live's menus are not read yet: the keys save.
-class AXApplicationMenus final : public ApplicationMenus {
- public:
-  Reply<Press> pressSaveCommand(int pid) override {
-    (void)pid;
-    return Press::missing;
-  }
-};
-
-std::unique_ptr<ApplicationMenus> makeApplicationMenus() {
-  return std::make_unique<AXApplicationMenus>();
 }
 
 }  // namespace qm::macos

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "platform.h"
 
@@ -19,7 +20,8 @@ std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
 std::unique_ptr<UserActivity> makeUserActivity();
 std::unique_ptr<ApplicationWindows> makeApplicationWindows();
 std::unique_ptr<ApplicationMenus> makeApplicationMenus();
-std::unique_ptr<Notifications> makeNotifications();
+// Writes a refusal or an error of the notification center to `log`.
+std::unique_ptr<Notifications> makeNotifications(std::function<void(std::string_view)> log);
 std::unique_ptr<Preferences> makePreferences();
 // Over a defaults suite of its own instead of the application's domain.
 std::unique_ptr<Preferences> makePreferences(const std::string& suiteName);

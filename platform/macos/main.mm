@@ -4,6 +4,7 @@
 #import <AppKit/AppKit.h>
 
 #include <memory>
+#include <string_view>
 
 #include "app_delegate.h"
 #include "macos_platform.h"
@@ -62,7 +63,13 @@ int main(int argc, const char* argv[]) {
     const auto userActivity = qm::macos::makeUserActivity();
     const auto applicationWindows = qm::macos::makeApplicationWindows();
     const auto applicationMenus = qm::macos::makeApplicationMenus();
-    const auto notifications = qm::macos::makeNotifications();
+    // The delegate, made after the ports, keeps the application log.
+    qm::AppDelegate* app = nullptr;
+    const auto notifications = qm::macos::makeNotifications([&app](std::string_view line) {
+      if (app != nullptr) {
+        app->logMessage(line);
+      }
+    });
     const auto preferences = qm::macos::makePreferences();
     const auto statusBar = qm::macos::makeStatusBar();
     const auto alerts = qm::macos::makeAlerts();
@@ -79,6 +86,7 @@ int main(int argc, const char* argv[]) {
     // Lives for the whole run: the status item, the menu and every timer
     // call back into it.
     const auto delegate = std::make_unique<qm::AppDelegate>(platform);
+    app = delegate.get();
     // NSApplication holds its delegate weakly; this reference keeps it.
     QMApplicationDelegate* applicationDelegate NS_VALID_UNTIL_END_OF_SCOPE =
         [[QMApplicationDelegate alloc] initWithDelegate:delegate.get()];

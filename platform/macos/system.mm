@@ -1,7 +1,8 @@
 // Process facts and actions over NSApplication, NSBundle, NSFileManager,
-// NSURL, NSDateFormatter, statfs and posix_spawn.
+// NSURL, NSDateFormatter, NSProcessInfo, CGSession, statfs and posix_spawn.
 
 #import <AppKit/AppKit.h>
+#import <CoreGraphics/CoreGraphics.h>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -313,14 +314,42 @@ class MacSystem final : public System {
   // macOS 14's cooperative request; activateIgnoringOtherApps: is deprecated and forces nothing.
   void activate() override { [NSApp activate]; }
 
-  // Not read yet: the lock is known from its notifications.
-  std::optional<bool> sessionIsLocked() override { return std::nullopt; }
+  // The window server's record of this login session: off the console while
+  // another user has the screen (fast user switching), and marked with the
+  // screen's lock, a key Apple does not document, present while locked alone.
+  std::optional<bool> sessionIsLocked() override {
+    NSDictionary* session = CFBridgingRelease(CGSessionCopyCurrentDictionary());
+    if (![session isKindOfClass:[NSDictionary class]]) {
+      return std::nullopt;
+    }
+    id onConsole = session[(__bridge NSString*)kCGSessionOnConsoleKey];
+    id screenLocked = session[@"CGSSessionScreenIsLocked"];
+    return ([onConsole isKindOfClass:[NSNumber class]] && ![onConsole boolValue]) ||
+           ([screenLocked isKindOfClass:[NSNumber class]] && [screenLocked boolValue]);
+  }
+
+  // An activity the user started keeps App Nap from slowing Quillmark's
+  // timers while Live runs, and still lets an idle Mac sleep.
+  void setTimersMustStayPrompt(bool prompt) override {
+    NSProcessInfo* process = [NSProcessInfo processInfo];
+    if (prompt && activity_ == nil) {
+      activity_ = [process beginActivityWithOptions:NSActivityUserInitiatedAllowingIdleSystemSleep
+                                             reason:@"Saves Ableton Live's set at its interval"];
+    } else if (!prompt && activity_ != nil) {
+      [process endActivity:activity_];
+      activity_ = nil;
+    }
+  }
 
   std::string shortTimeString(Date date) override {
     NSDateFormatter* formatter = [[NSDateFormatter alloc] init];
     [formatter setTimeStyle:NSDateFormatterShortStyle];
     return toStdString([formatter stringFromDate:[NSDate dateWithTimeIntervalSince1970:date]]);
   }
+
+ private:
+  // The token of the activity while one runs.
+  id<NSObject> activity_ = nil;
 };
 
 }  // namespace

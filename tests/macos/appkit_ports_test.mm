@@ -9,7 +9,8 @@
 // keys, to this test process. Only the screen-lock check posts the
 // distributed notifications of the lock, which every program of the session
 // hears: locked, then at once unlocked. The window checks read the windows of this
-// program started again as a window host, as Quillmark reads Live's.
+// program started again as a window host, as Quillmark reads Live's, and
+// press the host's Save command as Quillmark presses Live's.
 
 #import <AppKit/AppKit.h>
 #import <Carbon/Carbon.h>
@@ -35,6 +36,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -46,6 +48,26 @@
 #include "macos_platform.h"
 
 extern char** environ;
+
+// The window host's Save commands (see serveWindows below): each says on the
+// host's standard output that it was chosen.
+@interface QMHostCommands : NSObject
+- (void)save:(id)sender;
+- (void)saveAs:(id)sender;
+@end
+
+@implementation QMHostCommands
+- (void)save:(id)sender {
+  (void)sender;
+  std::printf("host: saved\n");
+  std::fflush(stdout);
+}
+- (void)saveAs:(id)sender {
+  (void)sender;
+  std::printf("host: saved as\n");
+  std::fflush(stdout);
+}
+@end
 
 namespace qm::macos {
 namespace {
@@ -83,7 +105,7 @@ class AppKitPortsTest : public ::testing::Test {
     std::unique_ptr<UserActivity> userActivity = makeUserActivity();
     std::unique_ptr<ApplicationWindows> applicationWindows = makeApplicationWindows();
     std::unique_ptr<ApplicationMenus> applicationMenus = makeApplicationMenus();
-    std::unique_ptr<Notifications> notifications = makeNotifications();
+    std::unique_ptr<Notifications> notifications = makeNotifications({});
     std::unique_ptr<Preferences> preferences;
     std::unique_ptr<StatusBar> statusBar = makeStatusBar();
     std::unique_ptr<Alerts> alerts = makeAlerts();
@@ -506,6 +528,16 @@ TEST_F(AppKitPortsTest, SystemFactsAndVolumes) {
   EXPECT_EQ(system->volumeKind("/no/such/path"), System::VolumeKind::unknown);
 }
 
+// The tests run in the session at the screen, unlocked: a reading the wrong
+// way round would hold every save back.
+TEST_F(AppKitPortsTest, SessionReadsUnlockedWhileTheTestsRun) {
+  const std::optional<bool> locked = makeSystem()->sessionIsLocked();
+  if (!locked) {
+    GTEST_SKIP() << "no window server session to ask";
+  }
+  EXPECT_FALSE(*locked);
+}
+
 TEST_F(AppKitPortsTest, TaskReportsStatusAndStandardError) {
   const std::unique_ptr<System> system = makeSystem();
   System::TaskResult result = system->runTask("/usr/bin/true", {}, 10);
@@ -578,9 +610,10 @@ TEST_F(AppKitPortsTest, HungTaskIsEndedAtItsBound) {
 // ---------------------------------------------------------------------------
 // Another process's windows, read through Accessibility as Quillmark reads
 // Live's. This program, started again with kWindowHostVariable set, runs only
-// the WindowHost test below: it shows a titled window and does what each line
+// the WindowHost test below: it shows a titled window and a File menu with
+// Save As (Shift-Command-S) above Save (Command-S), and does what each line
 // of its standard input says, answering "host: done".
-//   title TEXT | sheet | end-sheet | modal | end-modal
+//   title TEXT | sheet | end-sheet | modal | end-modal | disable-save
 
 constexpr const char* kWindowHostVariable = "QM_TEST_WINDOW_HOST";
 constexpr const char* kWindowHostTest = "AppKitWindowHost.ServesWindows";
@@ -604,6 +637,28 @@ void serveWindows() {
   NSWindow* sheet = makeWindow(NSMakeRect(0, 0, 240, 120), @"");
   NSWindow* panel = makeWindow(NSMakeRect(220, 220, 240, 120), @"Modal panel");
   [window orderFrontRegardless];
+  QMHostCommands* commands = [[QMHostCommands alloc] init];
+  NSMenu* file = [[NSMenu alloc] initWithTitle:@"File"];
+  [file setAutoenablesItems:NO];
+  // An upper-case key equivalent adds Shift. The titles are swapped: the
+  // Save command is told by its shortcut alone.
+  NSMenuItem* saveAs = [[NSMenuItem alloc] initWithTitle:@"Save"
+                                                  action:@selector(saveAs:)
+                                           keyEquivalent:@"S"];
+  NSMenuItem* save = [[NSMenuItem alloc] initWithTitle:@"Save As"
+                                                action:@selector(save:)
+                                         keyEquivalent:@"s"];
+  for (NSMenuItem* item : {saveAs, save}) {
+    [item setTarget:commands];
+    [file addItem:item];
+  }
+  NSMenuItem* fileItem = [[NSMenuItem alloc] initWithTitle:@"File"
+                                                    action:nullptr
+                                             keyEquivalent:@""];
+  [fileItem setSubmenu:file];
+  NSMenu* bar = [[NSMenu alloc] initWithTitle:@""];
+  [bar addItem:fileItem];
+  [NSApp setMainMenu:bar];
   NSModalSession modal = nullptr;
   std::printf("host: ready\n");
   std::fflush(stdout);
@@ -638,6 +693,8 @@ void serveWindows() {
         [NSApp endModalSession:modal];
         modal = nullptr;
         [panel orderOut:nil];
+      } else if (line == "disable-save") {
+        [save setEnabled:NO];
       }
       std::printf("host: done\n");
       std::fflush(stdout);
@@ -724,6 +781,8 @@ class WindowHost {
   }
 
   bool ready() const { return ready_; }
+  // Waits up to 10 s for the host to write `line`.
+  bool said(const std::string& line) { return awaitLine(line); }
   int pid() const { return pid_; }
 
   bool command(const std::string& line) {
@@ -873,6 +932,26 @@ TEST_F(AppKitPortsTest, UntrustedReadsNoWindow) {
   EXPECT_EQ(windows->showsModalDialog(host.pid()), false);
   EXPECT_EQ(windows->observeTitleChanges(host.pid(), [](const std::optional<std::string>&) {}),
             nullptr);
+  EXPECT_EQ(makeApplicationMenus()->pressSaveCommand(host.pid()), ApplicationMenus::Press::missing);
+}
+
+// Pressed through the menu in the background, as Live's Save Live Set is:
+// the host stays behind, and no key reaches it.
+TEST_F(AppKitPortsTest, SaveCommandIsPressedByItsShortcut) {
+  if (!makeAccessibility()->isProcessTrustedWithOptions(false)) {
+    GTEST_SKIP() << "not trusted for Accessibility, so no other process's menu can be read";
+  }
+  const std::unique_ptr<ApplicationMenus> menus = makeApplicationMenus();
+  WindowHost host;
+  ASSERT_TRUE(host.ready());
+  EXPECT_EQ(menus->pressSaveCommand(host.pid()), ApplicationMenus::Press::pressed);
+  EXPECT_TRUE(host.said("host: saved"));
+
+  ASSERT_TRUE(host.command("disable-save"));
+  EXPECT_EQ(menus->pressSaveCommand(host.pid()), ApplicationMenus::Press::disabled);
+
+  host.end();
+  EXPECT_EQ(menus->pressSaveCommand(host.pid()), ApplicationMenus::Press::missing);
 }
 
 // The notification center serves bundled applications alone; in this
@@ -881,9 +960,13 @@ TEST_F(AppKitPortsTest, NotificationOutsideABundleIsDropped) {
   if ([[NSBundle mainBundle] bundleIdentifier] != nil) {
     GTEST_SKIP() << "run from a bundle";
   }
-  const std::unique_ptr<Notifications> notifications = makeNotifications();
+  std::vector<std::string> logged;
+  const std::unique_ptr<Notifications> notifications =
+      makeNotifications([&logged](std::string_view line) { logged.emplace_back(line); });
   notifications->postNotification("Quillmark has not saved your set for 20 minutes",
                                   "Live did not save");
+  spin(NSDefaultRunLoopMode, 0.1);
+  EXPECT_TRUE(logged.empty());
 }
 
 // Each system event as a word, in the order heard.

@@ -230,7 +230,8 @@ CFDictionaryRef CFDictionaryCreate(CFAllocatorRef allocator, const void** keys, 
 
 // ---------------------------------------------------------------------------
 // CoreGraphics (CGEventTypes.h, CGRemoteOperation.h, CGEventSource.h,
-// CGEvent.h); CF_ENUM and CF_OPTIONS written out as they expand in C++.
+// CGEvent.h, CGSession.h); CF_ENUM and CF_OPTIONS written out as they expand
+// in C++.
 
 typedef struct __CGEvent* CGEventRef;
 typedef struct __CGEventSource* CGEventSourceRef;
@@ -287,10 +288,14 @@ bool CGEventSourceKeyState(CGEventSourceStateID stateID, CGKeyCode key);
 bool CGEventSourceButtonState(CGEventSourceStateID stateID, CGMouseButton button);
 CGEventFlags CGEventSourceFlagsState(CGEventSourceStateID stateID);
 
+// CGSession.h
+CFDictionaryRef CGSessionCopyCurrentDictionary(void);
+#define kCGSessionOnConsoleKey CFSTR("kCGSSessionOnConsoleKey")
+
 // ---------------------------------------------------------------------------
-// ApplicationServices: HIServices (AXError.h, AXUIElement.h,
-// AXAttributeConstants.h, AXRoleConstants.h, AXNotificationConstants.h);
-// CF_BRIDGED_TYPE(id) written out.
+// ApplicationServices: HIServices (AXError.h, AXUIElement.h, AXValue.h,
+// AXAttributeConstants.h, AXRoleConstants.h, AXActionConstants.h,
+// AXNotificationConstants.h); CF_BRIDGED_TYPE(id) written out.
 
 typedef enum AXError : int32_t AXError;
 enum AXError : int32_t {
@@ -307,10 +312,14 @@ enum AXError : int32_t {
   kAXErrorNotificationAlreadyRegistered = -25209,
   kAXErrorNotificationNotRegistered = -25210,
   kAXErrorAPIDisabled = -25211,
-  kAXErrorNoValue = -25212
+  kAXErrorNoValue = -25212,
+  kAXErrorParameterizedAttributeUnsupported = -25213,
+  kAXErrorNotEnoughPrecision = -25214
 };
 
 typedef const struct __attribute__((objc_bridge(id))) __AXUIElement* AXUIElementRef;
+typedef UInt32 AXCopyMultipleAttributeOptions;
+enum : AXCopyMultipleAttributeOptions { kAXCopyMultipleAttributeOptionStopOnError = 0x1 };
 typedef struct __attribute__((objc_bridge(id))) __AXObserver* AXObserverRef;
 typedef void (*AXObserverCallback)(AXObserverRef observer, AXUIElementRef element,
                                    CFStringRef notification, void* refcon);
@@ -320,6 +329,10 @@ extern CFStringRef kAXTrustedCheckOptionPrompt;
 extern CFTypeID AXUIElementGetTypeID(void);
 extern AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                              CFTypeRef* value);
+extern AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
+                                                      AXCopyMultipleAttributeOptions options,
+                                                      CFArrayRef* values);
+extern AXError AXUIElementPerformAction(AXUIElementRef element, CFStringRef action);
 extern AXUIElementRef AXUIElementCreateSystemWide(void);
 extern AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
 extern AXUIElementRef AXUIElementCreateApplication(pid_t pid);
@@ -341,6 +354,13 @@ extern CFRunLoopSourceRef AXObserverGetRunLoopSource(AXObserverRef observer);
 #define kAXMainWindowAttribute CFSTR("AXMainWindow")
 #define kAXFocusedWindowAttribute CFSTR("AXFocusedWindow")
 #define kAXModalAttribute CFSTR("AXModal")
+#define kAXEnabledAttribute CFSTR("AXEnabled")
+#define kAXMenuBarAttribute CFSTR("AXMenuBar")
+#define kAXMenuItemCmdCharAttribute CFSTR("AXMenuItemCmdChar")
+#define kAXMenuItemCmdModifiersAttribute CFSTR("AXMenuItemCmdModifiers")
+
+// AXActionConstants.h
+#define kAXPressAction CFSTR("AXPress")
 
 // AXRoleConstants.h
 #define kAXSheetRole CFSTR("AXSheet")
@@ -349,6 +369,21 @@ extern CFRunLoopSourceRef AXObserverGetRunLoopSource(AXObserverRef observer);
 #define kAXMainWindowChangedNotification CFSTR("AXMainWindowChanged")
 #define kAXFocusedWindowChangedNotification CFSTR("AXFocusedWindowChanged")
 #define kAXTitleChangedNotification CFSTR("AXTitleChanged")
+
+// AXValue.h
+typedef enum AXValueType : UInt32 AXValueType;
+enum AXValueType : UInt32 {
+  kAXValueTypeCGPoint = 1,
+  kAXValueTypeCGSize = 2,
+  kAXValueTypeCGRect = 3,
+  kAXValueTypeCFRange = 4,
+  kAXValueTypeAXError = 5,
+  kAXValueTypeIllegal = 0
+};
+typedef const struct __attribute__((objc_bridge(id))) __AXValue* AXValueRef;
+extern CFTypeID AXValueGetTypeID(void);
+extern AXValueType AXValueGetType(AXValueRef value);
+extern Boolean AXValueGetValue(AXValueRef value, AXValueType theType, void* valuePtr);
 
 // ---------------------------------------------------------------------------
 // Carbon: CoreServices (UnicodeUtilities.h) and HIToolbox
@@ -400,9 +435,9 @@ NS_INLINE id CFBridgingRelease(CFTypeRef CF_CONSUMED X) {
 
 // ---------------------------------------------------------------------------
 // UserNotifications (UNUserNotificationCenter.h, UNNotificationContent.h,
-// UNNotificationRequest.h, UNNotification.h). Its calls take blocks, which
-// the check turns on only for the files that use them (typecheck_macos.sh);
-// everywhere else these declarations are left out.
+// UNNotificationRequest.h, UNNotification.h, UNNotificationSettings.h). Its
+// calls take blocks, which the check turns on only for the files that use
+// them (typecheck_macos.sh); everywhere else these declarations are left out.
 
 #if defined(__BLOCKS__)
 
@@ -418,6 +453,18 @@ typedef NS_OPTIONS(NSUInteger, UNNotificationPresentationOptions) {
   UNNotificationPresentationOptionList QM_API_AVAILABLE_MACOS_11_0 = (1 << 3),
   UNNotificationPresentationOptionBanner QM_API_AVAILABLE_MACOS_11_0 = (1 << 4),
 } QM_API_AVAILABLE_MACOS_10_14;
+
+typedef NS_ENUM(NSInteger, UNAuthorizationStatus) {
+  UNAuthorizationStatusNotDetermined = 0,
+  UNAuthorizationStatusDenied,
+  UNAuthorizationStatusAuthorized,
+  UNAuthorizationStatusProvisional,
+} QM_API_AVAILABLE_MACOS_10_14;
+
+QM_API_AVAILABLE_MACOS_10_14
+@interface UNNotificationSettings : NSObject <NSCopying, NSSecureCoding>
+@property(readonly) UNAuthorizationStatus authorizationStatus;
+@end
 
 QM_API_AVAILABLE_MACOS_10_14
 @interface UNNotificationContent : NSObject <NSCopying, NSMutableCopying, NSSecureCoding>
@@ -464,6 +511,8 @@ QM_API_AVAILABLE_MACOS_10_14
 + (UNUserNotificationCenter*)currentNotificationCenter;
 - (void)requestAuthorizationWithOptions:(UNAuthorizationOptions)options
                       completionHandler:(void (^)(BOOL granted, NSError* error))completionHandler;
+- (void)getNotificationSettingsWithCompletionHandler:
+    (void (^)(UNNotificationSettings* settings))completionHandler;
 - (void)addNotificationRequest:(UNNotificationRequest*)request
          withCompletionHandler:(void (^)(NSError* error))completionHandler;
 @end

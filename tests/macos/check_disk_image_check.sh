@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Checks bundle/check_disk_image.sh, the release's check of the app inside
-# the disk image, against stand-ins for hdiutil, codesign and spctl: what it
-# accepts and refuses of the signature codesign reports, the exact Gatekeeper
-# assessments it asks for, and that an attached image is detached on every
-# outcome.
+# the disk image, against stand-ins for hdiutil, codesign, spctl and xcrun:
+# what it accepts and refuses of the signature codesign reports, the exact
+# Gatekeeper and ticket checks it asks for, and that an attached image is
+# detached on every outcome.
 #
 # Usage: check_disk_image_check.sh REPO
 set -u
@@ -15,7 +15,7 @@ trap 'rm -rf "$work"' EXIT
 
 # The stand-ins log each call in $LOG. hdiutil attach mounts an image holding
 # Quillmark.app; codesign -dv prints $DETAILS ($DMG_DETAILS for the image,
-# when set); --verify and spctl end with $VERIFY and $SPCTL.
+# when set); --verify, spctl and xcrun end with $VERIFY, $SPCTL and $STAPLER.
 cat >"$work/hdiutil" <<'STANDIN'
 #!/bin/sh
 echo "hdiutil $*" >>"$LOG"
@@ -39,7 +39,12 @@ cat >"$work/spctl" <<'STANDIN'
 echo "spctl $*" >>"$LOG"
 exit "$SPCTL"
 STANDIN
-chmod +x "$work/hdiutil" "$work/codesign" "$work/spctl"
+cat >"$work/xcrun" <<'STANDIN'
+#!/bin/sh
+echo "xcrun $*" >>"$LOG"
+exit "${STAPLER:-0}"
+STANDIN
+chmod +x "$work/hdiutil" "$work/codesign" "$work/spctl" "$work/xcrun"
 
 throwaway="Quillmark CI throwaway"
 developer="Developer ID Application: Vellum (AB12CD34EF)"
@@ -56,7 +61,7 @@ expect() {
   shift 5
   : >"$work/log"
   LOG="$work/log" DETAILS="$details" DMG_DETAILS="${DMG_DETAILS:-}" VERIFY="$verify" \
-    SPCTL="$spctl" PATH="$work:$PATH" \
+    SPCTL="$spctl" STAPLER="${STAPLER:-0}" PATH="$work:$PATH" \
     /bin/sh "$script" "$@" >"$work/out" 2>&1
   local got=$?
   if [[ $got -ne $status ]]; then
@@ -97,7 +102,12 @@ expect "ad hoc where ad hoc is expected" 0 "$adhoc" 0 0 x.dmg adhoc
 expect "Developer ID without a timestamp" 1 "$(signed_by "$developer")" 0 0 x.dmg "$developer"
 expect "Developer ID and Gatekeeper's assessments" 0 \
   "$(signed_by "$developer" "" "8 Dec 2026")" 0 0 --gatekeeper x.dmg "$developer"
+logged "xcrun stapler validate MOUNT/Quillmark.app"
 logged "spctl --assess --type execute -vv MOUNT/Quillmark.app"
 logged "spctl --assess --type open --context context:primary-signature -vv x.dmg"
+# The image was stapled, but the app inside it lost its own ticket (or never
+# had one).
+STAPLER=65 expect "an app without its ticket" 1 "$(signed_by "$developer" "" "8 Dec 2026")" 0 0 \
+  --gatekeeper x.dmg "$developer"
 expect "Gatekeeper refuses" 1 "$(signed_by "$developer" "" "8 Dec 2026")" 0 3 --gatekeeper x.dmg "$developer"
 [[ $failed -eq 0 ]]
