@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """scripts/demo run from another folder: its arguments are the user's paths,
-and the build speaks only when it fails. A stand-in cmake keeps the test from
-building; the demo then runs the quillmark-sim given here.
+and the build speaks only when it fails, but for one line before the first.
+A stand-in cmake keeps the test from building; the demo then runs the
+quillmark-sim given here.
 
 Usage: demo_test.py DEMO_SCRIPT QUILLMARK_SIM [unittest options]
 """
@@ -17,8 +18,14 @@ TOOL = None
 FAKE_CMAKE = """#!/bin/sh
 echo "cmake says $*"
 echo "$*" >> "$FAKE_CMAKE_LOG"
+# Builds quillmark-sim where the demo looks for it, when asked to.
+if [ "$1" = --build ] && [ -n "${FAKE_CMAKE_BUILDS:-}" ]; then
+  ln -s "$FAKE_CMAKE_BUILDS" "$2/sim/quillmark-sim"
+fi
 exit "${FAKE_CMAKE_STATUS:-0}"
 """
+
+FIRST_BUILD = "Building quillmark-sim…\n"
 
 
 class DemoFromAnotherFolder(unittest.TestCase):
@@ -30,7 +37,8 @@ class DemoFromAnotherFolder(unittest.TestCase):
         tools = os.path.join(self.folder.name, "bin")
         for path in (self.user, os.path.join(build, "sim"), tools):
             os.makedirs(path)
-        os.symlink(TOOL, os.path.join(build, "sim", "quillmark-sim"))
+        self.tool_link = os.path.join(build, "sim", "quillmark-sim")
+        os.symlink(TOOL, self.tool_link)
         cmake = os.path.join(tools, "cmake")
         with open(cmake, "w") as file:
             file.write(FAKE_CMAKE)
@@ -62,11 +70,29 @@ class DemoFromAnotherFolder(unittest.TestCase):
         quiet = self.demo("--quiet")
         self.assertEqual(quiet.returncode, 0, quiet.stderr)
         self.assertNotIn("cmake says", quiet.stdout + quiet.stderr)
+        self.assertNotIn(FIRST_BUILD, quiet.stderr)
 
         failed = self.demo(status=1)
         self.assertNotEqual(failed.returncode, 0)
         self.assertIn("cmake says -S", failed.stderr)
         self.assertEqual(failed.stdout, "")
+
+    def test_the_first_build_is_announced_once(self):
+        os.remove(self.tool_link)
+        self.environment["FAKE_CMAKE_BUILDS"] = TOOL
+        first = self.demo("--quiet")
+        self.assertEqual(first.returncode, 0, first.stderr)
+        self.assertEqual(first.stderr, FIRST_BUILD)
+        self.assertEqual(first.stdout, "")
+
+        again = self.demo("--quiet")
+        self.assertEqual(again.returncode, 0, again.stderr)
+        self.assertEqual(again.stderr, "")
+
+        os.remove(self.tool_link)
+        failed = self.demo(status=1)
+        self.assertNotEqual(failed.returncode, 0)
+        self.assertTrue(failed.stderr.startswith(FIRST_BUILD + "cmake says -S"), failed.stderr)
 
 
 if __name__ == "__main__":
