@@ -22,7 +22,8 @@ constexpr DesktopWords kWindowsWords{
     .permissionMissing = "Keyboard access blocked",
     .grantPermission = "Start Live without administrator rights",
     .openPermissionSettings = "About Keyboard Access",
-    .permissionSettingsURL = "https://github.com/vellum/quillmark#keyboard-access-on-windows",
+    .permissionSettingsURL =
+        "https://github.com/vellum/quillmark/blob/main/docs/windows.md#keyboard-access",
     .permissionRequiredError = "Keyboard access is blocked: Ableton Live runs as administrator",
     .noKeyEventsError = "Could not build Ctrl+S events",
     .keysNotSentError = "Could not send all of the Ctrl+S keys",
