@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -27,6 +28,18 @@ std::string keyName(const sim::PostedKeyEvent& key) {
     return std::string(1, static_cast<char>(key.typed[0] - 'a' + 'A'));
   }
   return key.typed.empty() ? "key" + std::to_string(key.keyCode) : key.typed;
+}
+
+std::string readName(sim::LiveWait::Read read) {
+  switch (read) {
+    case sim::LiveWait::Read::title:
+      return "its window's title";
+    case sim::LiveWait::Read::dialog:
+      return "whether it shows a dialog";
+    case sim::LiveWait::Read::saveCommand:
+      return "its Save command";
+  }
+  return "?";
 }
 
 // A menu title or the tooltip, read for what ticks in it: a leading frame of
@@ -89,6 +102,19 @@ bool onTheMinute(std::string_view title) {
 }
 
 }  // namespace
+
+std::string secondsText(double seconds) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.3f", std::round(seconds * 1000.0) / 1000.0);
+  std::string shown = text;
+  while (shown.back() == '0') {
+    shown.pop_back();
+  }
+  if (shown.back() == '.') {
+    shown.pop_back();
+  }
+  return shown == "-0" ? "0" : shown;
+}
 
 Timeline::Timeline(std::ostream& out, const Options& options)
     : out_(out),
@@ -205,6 +231,12 @@ void Timeline::summary(Date time, int expectations, int failures) {
     return;
   }
   flush();
+  if (session_ != nullptr && !session_->world().liveWaits().empty()) {
+    const sim::World::WaitWindow worst = session_->world().worstLiveWaitSecond();
+    emit(time, "waits",
+         "Quillmark's main thread waited for Live at most " + secondsText(worst.seconds) +
+             " s in one second, from " + timeText(worst.start));
+  }
   std::string text =
       std::to_string(expectations) + " check" + (expectations == 1 ? "" : "s") + ", ";
   text += failures == 0 ? "all held" : std::to_string(failures) + " failed";
@@ -319,6 +351,20 @@ void Timeline::onEvent(const sim::Event& event) {
     case Kind::liveDialogChanged:
       emit(event.time, "live", world.liveDialogOpen() ? "dialog opens" : "dialog closes");
       break;
+    case Kind::liveWaited: {
+      const sim::LiveWait& wait = world.liveWaits()[event.index];
+      emit(event.time, "wait",
+           "Quillmark (pid " + std::to_string(wait.pid) + ") asked " + application(wait.livePid) +
+               " for " + readName(wait.read) + ": no answer in " +
+               scenario::timeText(wait.seconds) + " s");
+      break;
+    }
+    case Kind::liveAnswersAgain:
+      emit(event.time, "live", "answers again");
+      break;
+    case Kind::menuPressed:
+      emit(event.time, "menu", "File ▸ Save Live Set  → " + application(event.pid));
+      break;
     case Kind::afterDispatch:
       diffMenu(event.time);
       break;
@@ -333,6 +379,7 @@ void Timeline::addKey(const sim::Event& event) {
   if (keys_.empty()) {
     keysTime_ = event.time;
     keysPid_ = key.pid;
+    keysHeld_ = false;
   } else {
     keys_ += ' ';
   }
@@ -346,6 +393,7 @@ void Timeline::addKey(const sim::Event& event) {
   if (!key.delivered) {
     keys_ += "(lost)";
   }
+  keysHeld_ = keysHeld_ || key.heldByBusyLive;
 }
 
 void Timeline::flushKeys() {
@@ -354,7 +402,8 @@ void Timeline::flushKeys() {
   }
   std::string text = std::move(keys_);
   keys_.clear();
-  emit(keysTime_, "keys", text + "  → " + application(keysPid_));
+  emit(keysTime_, "keys",
+       text + "  → " + application(keysPid_) + (keysHeld_ ? ", held while it is busy" : ""));
 }
 
 void Timeline::pollLog(Date time) {

@@ -25,6 +25,9 @@ namespace qm::simtool {
 
 class Session;
 
+// Seconds rounded to the millisecond, without trailing zeros: "0.75", "1".
+std::string secondsText(double seconds);
+
 class Timeline {
  public:
   struct Options {
@@ -95,10 +98,12 @@ class Timeline {
   const void* menuOwner_ = nullptr;
   std::array<std::string, kFollowed> shown_;
 
-  // Key events of one save, printed as one line.
+  // Key events of one save, printed as one line; held: one reached Live
+  // while it was busy.
   std::string keys_;
   Date keysTime_ = 0;
   int keysPid_ = 0;
+  bool keysHeld_ = false;
 
   std::set<int> hidden_;
 };
