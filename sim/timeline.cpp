@@ -190,7 +190,8 @@ void Timeline::command(Date time, const scenario::Command& command, const std::s
       command.op == scenario::Op::click || command.op == scenario::Op::quitKey ||
       command.op == scenario::Op::userTypes || command.op == scenario::Op::userHolds ||
       command.op == scenario::Op::userReleases || command.op == scenario::Op::liveHide ||
-      command.op == scenario::Op::liveEdits || command.op == scenario::Op::liveNamesSet;
+      command.op == scenario::Op::liveEdits || command.op == scenario::Op::liveNamesSet ||
+      command.op == scenario::Op::liveUserSaves;
   emit(time, user ? "user" : "world",
        result.empty() ? command.text : command.text + "  → " + result);
 }

@@ -58,6 +58,8 @@ class Timeline {
   void summary(Date time, int expectations, int failures);
   // Prints what is still held back (key events, log lines).
   void flush();
+  // A time as the time column shows it.
+  std::string timeText(Date time) const;
 
  private:
   // The followed menu rows, then the tooltip.
@@ -75,7 +77,6 @@ class Timeline {
   void addKey(const sim::Event& event);
   void flushKeys();
   void emit(Date time, std::string_view label, std::string_view text);
-  std::string timeText(Date time) const;
   std::string application(int pid) const;
   std::string shortPath(const std::string& path) const;
 

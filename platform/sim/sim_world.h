@@ -419,6 +419,8 @@ class World {
   static constexpr double kLiveMessagingTimeout = 0.25;
   void setLiveBusy(double seconds);
   bool liveBusy() const { return now_ < liveBusyUntil_; }
+  // When the latest spell ends (or ended).
+  Date liveBusyUntil() const { return liveBusyUntil_; }
   // Every read that Live left unanswered, in order.
   const std::vector<LiveWait>& liveWaits() const { return liveWaits_; }
   // The one-second interval in which main threads spent the most time
