@@ -32,7 +32,10 @@ Options:
                    waiting animation. Without it, a change that is only
                    these shows when the countdown reads a whole minute
                    (:00), with any other change of its moment, and when the
-                   animation starts or stops.
+                   animation starts or stops. Also every read that a busy
+                   Live leaves unanswered; without it, only the first of
+                   each busy spell, and how many more there were when Live
+                   answers again.
   -h, --help       print this text.
 
 Exit status: 0 when every expectation held, 1 when one failed, 2 for bad

@@ -232,6 +232,7 @@ void Timeline::summary(Date time, int expectations, int failures) {
     return;
   }
   flush();
+  flushWaits(time);
   if (session_ != nullptr && !session_->world().liveWaits().empty()) {
     const sim::World::WaitWindow worst = session_->world().worstLiveWaitSecond();
     emit(time, "waits",
@@ -352,15 +353,11 @@ void Timeline::onEvent(const sim::Event& event) {
     case Kind::liveDialogChanged:
       emit(event.time, "live", world.liveDialogOpen() ? "dialog opens" : "dialog closes");
       break;
-    case Kind::liveWaited: {
-      const sim::LiveWait& wait = world.liveWaits()[event.index];
-      emit(event.time, "wait",
-           "Quillmark (pid " + std::to_string(wait.pid) + ") asked " + application(wait.livePid) +
-               " for " + readName(wait.read) + ": no answer in " +
-               scenario::timeText(wait.seconds) + " s");
+    case Kind::liveWaited:
+      addWait(event);
       break;
-    }
     case Kind::liveAnswersAgain:
+      flushWaits(event.time);
       emit(event.time, "live", "answers again");
       break;
     case Kind::menuPressed:
@@ -370,6 +367,35 @@ void Timeline::onEvent(const sim::Event& event) {
       diffMenu(event.time);
       break;
   }
+}
+
+void Timeline::addWait(const sim::Event& event) {
+  const sim::World& world = session_->world();
+  const sim::LiveWait& wait = world.liveWaits()[event.index];
+  // A spell made longer shows again, with its new end.
+  if (!everySecond_ && world.liveBusyUntil() == waitSpellShown_) {
+    ++quietWaits_;
+    quietWaitSeconds_ += wait.seconds;
+    return;
+  }
+  flushWaits(event.time);
+  waitSpellShown_ = world.liveBusyUntil();
+  emit(event.time, "wait",
+       "Quillmark (pid " + std::to_string(wait.pid) + ") asked " + application(wait.livePid) +
+           " for " + readName(wait.read) + ": no answer in " + scenario::timeText(wait.seconds) +
+           " s");
+}
+
+void Timeline::flushWaits(Date time) {
+  if (quietWaits_ == 0) {
+    return;
+  }
+  const int count = quietWaits_;
+  quietWaits_ = 0;
+  emit(time, "wait",
+       std::to_string(count) + " more read" + (count == 1 ? "" : "s") + " went unanswered, " +
+           secondsText(quietWaitSeconds_) + " s of waiting in all");
+  quietWaitSeconds_ = 0;
 }
 
 void Timeline::addKey(const sim::Event& event) {

@@ -75,6 +75,9 @@ class Timeline {
   void pollLog(Date time);
   void diffMenu(Date time);
   void addKey(const sim::Event& event);
+  void addWait(const sim::Event& event);
+  // Prints how many reads went unanswered unprinted, if any.
+  void flushWaits(Date time);
   void flushKeys();
   void emit(Date time, std::string_view label, std::string_view text);
   std::string application(int pid) const;
@@ -107,6 +110,12 @@ class Timeline {
   bool keysHeld_ = false;
 
   std::set<int> hidden_;
+
+  // Reads a busy Live left unanswered: the first of each spell is printed,
+  // the rest counted until Live answers again (unless every second is).
+  Date waitSpellShown_ = 0;
+  int quietWaits_ = 0;
+  double quietWaitSeconds_ = 0;
 };
 
 }  // namespace qm::simtool
