@@ -127,13 +127,5 @@ TEST_F(TimelineTest, TooMuchWaitingFailsWithTheWorstSecondAndItsStart) {
             "09:00:00.000");
 }
 
-TEST(SecondsText, RoundsToTheMillisecondWithoutTrailingZeros) {
-  EXPECT_EQ(secondsText(0.75), "0.75");
-  EXPECT_EQ(secondsText(1.0), "1");
-  EXPECT_EQ(secondsText(0.70000001), "0.7");
-  EXPECT_EQ(secondsText(1.0 / 3), "0.333");
-  EXPECT_EQ(secondsText(0), "0");
-}
-
 }  // namespace
 }  // namespace qm::simtool
