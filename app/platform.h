@@ -190,7 +190,11 @@ class Reply {
   const T& operator*() const { return *value_; }
   const T* operator->() const { return &*value_; }
   friend bool operator==(const Reply&, const Reply&) = default;
-  friend bool operator==(const Reply& reply, const T& value) { return reply.value_ == value; }
+  // Answered with exactly `value`. (Not `value_ == value`: for an optional T
+  // that would compare optionals, and an answered "none" would not equal none.)
+  friend bool operator==(const Reply& reply, const T& value) {
+    return reply.answered() && *reply.value_ == value;
+  }
 
  private:
   Reply() = default;

@@ -10,7 +10,8 @@ Runs Quillmark's application core on a simulated macOS desktop with a virtual
 clock and prints, one event a line with its virtual time, what the user sees
 and what the system does: status lines and tooltip as they change, log lines,
 key events, focus changes, alerts, launchctl runs, Live's window title and
-dialogs, system notifications, sleep and wake, clock jumps, quit. Without
+dialogs, presses of Live's Save command, reads that Live left unanswered,
+system notifications, sleep and wake, clock jumps, quit. Without
 SCENARIO it plays a built-in session, a compressed day with Live; "-" reads
 the scenario from standard input.
 
@@ -31,7 +32,10 @@ Options:
                    waiting animation. Without it, a change that is only
                    these shows when the countdown reads a whole minute
                    (:00), with any other change of its moment, and when the
-                   animation starts or stops.
+                   animation starts or stops. Also every read that a busy
+                   Live leaves unanswered; without it, only the first of
+                   each busy spell, and how many more there were when Live
+                   answers again.
   -h, --help       print this text.
 
 Exit status: 0 when every expectation held, 1 when one failed, 2 for bad
@@ -128,6 +132,11 @@ The world:
                             fast user switching: another user's session
                             comes to the screen, or this one comes back;
                             Quillmark is told as of a lock and an unlock
+  session lock|unlock silent
+                            the session locks or unlocks and Quillmark is
+                            not told. Asked, the system answers truly
+                            whether the session is locked, after these
+                            lines as after the four above
   system sleep D            the machine sleeps D seconds: Quillmark is told
                             of the sleep; both clocks move D while nothing
                             runs and nobody types; at the wake Quillmark is
@@ -165,6 +174,29 @@ Live's set. Until a line gives Live a set, its window's title tells nothing.
                             (default on)
   live title "TEXT"         the title is exactly TEXT until the next live set
                             or live title line; saves do not change it
+  live busy D               for D seconds Live answers no read of its
+                            windows or menus: each read costs Quillmark's
+                            main thread the 0.25 s messaging timeout (nothing
+                            of Quillmark runs meanwhile) and gets no answer.
+                            Keys that reach Live meanwhile, and the user's
+                            saves, wait until it is done and are handled
+                            then; its title changes show only then. Quitting
+                            Live ends it and drops what waited
+  live user-saves           the user saves the set in Live (Cmd+S typed
+                            there, or File > Save Live Set): saved as by
+                            Quillmark's Cmd+S, after the save's time, or the
+                            Save dialog for an untitled set; counted by
+                            expect live-saves, never by expect saves; no key
+                            press of the user, no focus change. It works
+                            while Live is deaf, not while its dialog is open
+  live menu-save works|ignored|disabled|none
+                            Live's Save command as Quillmark finds it in
+                            Live's menus. none (the default): no such
+                            command; works: pressed, and Live saves as on
+                            Cmd+S (deaf, it saves nothing); ignored: pressed,
+                            nothing saved; disabled: not pressed. While
+                            Live's own dialog is open the command reads
+                            disabled. A press sends no key and moves no focus
 
 What the user does:
   user types [for D]        one key press and release now into the frontmost
@@ -225,6 +257,16 @@ the actual value, so `expect FIELD "?"` is a way to see a value.
                             saves, which counts Cmd+S sequences delivered
   expect live-dialog open|closed
                             whether Live shows a modal dialog
+  expect menu-saves N       presses of Live's Save command through its menus
+                            that went through (works or ignored)
+  expect live-activations N requests Quillmark made to bring Live to the
+                            front, declined ones included (front and live
+                            start lines are none)
+  expect main-thread-waits-at-most D
+                            in no one-second interval so far (anywhere, not
+                            only whole seconds) did Quillmark's main thread
+                            wait more than D seconds in all for Live to
+                            answer; a failure names the worst second
   expect notification "TITLE"|none
                             the last system notification's title; none while
                             none was posted

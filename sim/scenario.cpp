@@ -462,6 +462,9 @@ constexpr std::pair<const char*, Check> kChecks[] = {
     {"live-dialog", Check::liveDialog},
     {"notification", Check::notification},
     {"notifications", Check::notifications},
+    {"menu-saves", Check::menuSaves},
+    {"live-activations", Check::liveActivations},
+    {"main-thread-waits-at-most", Check::mainThreadWaitsAtMost},
 };
 
 void readExpectation(Reader& in, Command& command) {
@@ -515,7 +518,12 @@ void readExpectation(Reader& in, Command& command) {
     case Check::strayKeys:
     case Check::liveSaves:
     case Check::notifications:
+    case Check::menuSaves:
+    case Check::liveActivations:
       command.count = in.count("the expected number");
+      break;
+    case Check::mainThreadWaitsAtMost:
+      command.seconds = in.seconds("the most waiting in one second");
       break;
     case Check::liveDialog:
       command.flag = in.choice("Live's dialog", {"open", "closed"}) == 0;
@@ -563,9 +571,9 @@ std::string setName(Reader& in, const char* what) {
 }
 
 void readLive(Reader& in, Command& command) {
-  const std::size_t action =
-      in.choice("live's action", {"start", "quit", "hide", "set", "edits", "save-takes", "deaf",
-                                  "dialog", "names-set", "title-mark", "title"});
+  const std::size_t action = in.choice(
+      "live's action", {"start", "quit", "hide", "set", "edits", "save-takes", "deaf", "dialog",
+                        "names-set", "title-mark", "title", "busy", "user-saves", "menu-save"});
   switch (action) {
     case 0:
       command.op = Op::liveStart;
@@ -614,9 +622,21 @@ void readLive(Reader& in, Command& command) {
       command.op = Op::liveTitleMark;
       command.flag = in.choice("live title-mark's value", {"on", "off"}) == 0;
       break;
-    default:
+    case 10:
       command.op = Op::liveTitle;
       command.words.push_back(in.text("the title"));
+      break;
+    case 11:
+      command.op = Op::liveBusy;
+      command.seconds = in.seconds("how long Live is busy");
+      break;
+    case 12:
+      command.op = Op::liveUserSaves;
+      break;
+    default:
+      command.op = Op::liveMenuSave;
+      command.count = static_cast<std::int64_t>(
+          in.choice("Live's Save command", {"works", "ignored", "disabled", "none"}));
       break;
   }
 }
@@ -656,6 +676,11 @@ void readCommand(Reader& in, Command& command) {
     command.op = Op::session;
     command.count = static_cast<std::int64_t>(
         in.choice("the session's change", {"lock", "unlock", "end", "switch-away", "switch-back"}));
+    // Only a lock or an unlock can go untold.
+    if (command.count <= 1 && !in.atEnd()) {
+      in.choice("the word after the session's change", {"silent"});
+      command.flag = true;
+    }
   } else if (w == "system") {
     command.op = Op::systemSleep;
     in.choice("the system's change", {"sleep"});

@@ -37,6 +37,9 @@ enum class Op {
   liveNamesSet,       // live names-set "NAME"         words[0]: NAME
   liveTitleMark,      // live title-mark on|off        flag: on
   liveTitle,          // live title "TEXT"             words[0]: TEXT
+  liveBusy,           // live busy D                   seconds: D
+  liveUserSaves,      // live user-saves
+  liveMenuSave,       // live menu-save works|ignored|disabled|none      count: 0 to 3
   appStart,           // app start ID                  words[0]: ID
   appQuit,            // app quit ID
   front,              // front ID|none                 words: {} for none
@@ -60,6 +63,7 @@ enum class Op {
   userReleases,       // user releases shift|...|mouse|all               count: 0..4, 5 for all
   keyboardLayout,     // keyboard-layout us|dvorak|colemak               count: 0, 1, 2
   session,            // session lock|unlock|end|switch-away|switch-back  count: 0 to 4
+                      // session lock|unlock silent    flag: silent
   systemSleep,        // system sleep D                seconds: D
   clockJump,          // clock jump D                  seconds: D, signed
   click,              // click "A" ["B" ...]           words: the title path
@@ -76,29 +80,32 @@ enum class Check {
   autosave,
   toggle,
   tooltip,
-  countdown,      // words[0]: the text
-  checked,        // words: {} for none, else {TITLE}
-  visible,        // words[0]: TITLE
-  hidden,         // words[0]: TITLE
-  log,            // words[0]: MESSAGE
-  logCount,       // words[0]: MESSAGE, count: N
-  noLog,          // words[0]: MESSAGE
-  saves,          // count
-  front,          // words: {} for none, else {ID}
-  running,        // flag
-  alerts,         // count
-  prompts,        // count
-  launchctl,      // count
-  pref,           // words[0]: KEY, value (Absent for absent)
-  file,           // words[0]: path under home, flag: present
-  opened,         // words[0]: URL
-  openedCount,    // count
-  strayKeys,      // count
-  live,           // flag: hidden
-  liveSaves,      // count
-  liveDialog,     // flag: open
-  notification,   // words: {} for none, else {TITLE}
-  notifications,  // count
+  countdown,              // words[0]: the text
+  checked,                // words: {} for none, else {TITLE}
+  visible,                // words[0]: TITLE
+  hidden,                 // words[0]: TITLE
+  log,                    // words[0]: MESSAGE
+  logCount,               // words[0]: MESSAGE, count: N
+  noLog,                  // words[0]: MESSAGE
+  saves,                  // count
+  front,                  // words: {} for none, else {ID}
+  running,                // flag
+  alerts,                 // count
+  prompts,                // count
+  launchctl,              // count
+  pref,                   // words[0]: KEY, value (Absent for absent)
+  file,                   // words[0]: path under home, flag: present
+  opened,                 // words[0]: URL
+  openedCount,            // count
+  strayKeys,              // count
+  live,                   // flag: hidden
+  liveSaves,              // count
+  liveDialog,             // flag: open
+  notification,           // words: {} for none, else {TITLE}
+  notifications,          // count
+  menuSaves,              // count
+  liveActivations,        // count
+  mainThreadWaitsAtMost,  // seconds
 };
 
 // A preference value as a scenario writes it; Absent only in expectations.

@@ -77,6 +77,8 @@ class Session {
                        bool hidden);
   void quitApplications(const scenario::Command& command, const std::string& bundleIdentifier);
   void front(const scenario::Command& command);
+  // Live's pid; a line that needs Live running is refused without it.
+  int requireLive(const scenario::Command& command) const;
   // The set open in Live, its title, its dialogs and how it takes Cmd+S.
   void changeLive(const scenario::Command& command);
   void setPreference(const scenario::Command& command);

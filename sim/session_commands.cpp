@@ -67,13 +67,9 @@ void Session::execute(const Command& command) {
       quitApplications(command, std::string(kAbletonBundleIdentifier));
       break;
     case Op::liveHide: {
-      const std::vector<int> pids =
-          world_.runningApplications(std::string(kAbletonBundleIdentifier));
-      if (pids.empty()) {
-        throw ScenarioError(command.line, std::string(kAbletonBundleIdentifier) + " does not run");
-      }
+      const int pid = requireLive(command);
       timeline_.command(world_.now(), command);
-      world_.hideApplication(pids.front());
+      world_.hideApplication(pid);
       break;
     }
     case Op::liveSet:
@@ -84,9 +80,24 @@ void Session::execute(const Command& command) {
     case Op::liveNamesSet:
     case Op::liveTitleMark:
     case Op::liveTitle:
+    case Op::liveMenuSave:
       // The line first, then the title it changes.
       timeline_.command(world_.now(), command);
       changeLive(command);
+      break;
+    case Op::liveBusy:
+      requireLive(command);
+      world_.setLiveBusy(command.seconds);
+      timeline_.command(world_.now(), command,
+                        world_.liveBusy()
+                            ? "answers nothing until " + timeline_.timeText(world_.liveBusyUntil())
+                            : std::string());
+      break;
+    case Op::liveUserSaves:
+      requireLive(command);
+      timeline_.command(world_.now(), command,
+                        world_.liveBusy() ? "when Live is done" : std::string());
+      world_.liveUserSaves();
       break;
     case Op::userTypes:
       if (command.flag) {
@@ -112,10 +123,16 @@ void Session::execute(const Command& command) {
       break;
     }
     case Op::session: {
-      // The desktop tells the running Quillmark, as a main-thread event.
-      timeline_.command(world_.now(), command);
+      // The desktop tells the running Quillmark, as a main-thread event,
+      // unless the line says it goes untold; the system answers truly when
+      // asked either way.
+      timeline_.command(world_.now(), command,
+                        command.flag ? "Quillmark is not told" : std::string());
       if (command.count != 2) {
         world_.setSessionLocked(command.count == 0 || command.count == 3);
+      }
+      if (command.flag) {
+        break;
       }
       if (Instance* instance = running()) {
         AppDelegate& delegate = *instance->delegate;
@@ -285,6 +302,12 @@ void Session::changeLive(const Command& command) {
     case Op::liveTitle:
       world_.setLiveTitle(text);
       break;
+    case Op::liveMenuSave: {
+      using Mode = sim::World::LiveMenuSave;
+      static constexpr Mode kModes[] = {Mode::works, Mode::ignored, Mode::disabled, Mode::none};
+      world_.setLiveMenuSave(kModes[command.count]);
+      break;
+    }
     default:
       break;
   }
@@ -370,6 +393,14 @@ void Session::quitApplications(const Command& command, const std::string& bundle
   }
   world_.quitApplications(bundleIdentifier);
   timeline_.command(world_.now(), command);
+}
+
+int Session::requireLive(const Command& command) const {
+  const std::vector<int> pids = world_.runningApplications(std::string(kAbletonBundleIdentifier));
+  if (pids.empty()) {
+    throw ScenarioError(command.line, std::string(kAbletonBundleIdentifier) + " does not run");
+  }
+  return pids.front();
 }
 
 void Session::front(const Command& command) {

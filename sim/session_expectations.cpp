@@ -8,6 +8,7 @@
 
 #include "home_folder.h"
 #include "save_sequences.h"
+#include "timeline.h"
 
 namespace qm::simtool {
 
@@ -228,6 +229,25 @@ void Session::expect(const Command& command) {
     case Check::notifications:
       countOf(static_cast<std::int64_t>(world_.notifications().size()));
       break;
+    case Check::menuSaves:
+      countOf(static_cast<std::int64_t>(world_.menuPresses().size()));
+      break;
+    case Check::liveActivations:
+      countOf(static_cast<std::int64_t>(
+          world_.activationRequestsOf(std::string(kAbletonBundleIdentifier))));
+      break;
+    case Check::mainThreadWaitsAtMost: {
+      // Within rounding: the waits' times are read off a clock that counts
+      // seconds since 1970.
+      constexpr double kRounding = 1e-6;
+      expected = "at most " + secondsText(command.seconds) + " s waiting for Live in one second";
+      const sim::World::WaitWindow worst = world_.worstLiveWaitSecond();
+      actual = worst.seconds <= command.seconds + kRounding
+                   ? expected
+                   : secondsText(worst.seconds) + " s in the second from " +
+                         timeline_.timeText(worst.start);
+      break;
+    }
   }
   if (expected != actual) {
     fail(command, what, expected, actual);

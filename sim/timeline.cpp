@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <iterator>
@@ -27,6 +28,18 @@ std::string keyName(const sim::PostedKeyEvent& key) {
     return std::string(1, static_cast<char>(key.typed[0] - 'a' + 'A'));
   }
   return key.typed.empty() ? "key" + std::to_string(key.keyCode) : key.typed;
+}
+
+std::string readName(sim::LiveWait::Read read) {
+  switch (read) {
+    case sim::LiveWait::Read::title:
+      return "its window's title";
+    case sim::LiveWait::Read::dialog:
+      return "whether it shows a dialog";
+    case sim::LiveWait::Read::saveCommand:
+      return "its Save command";
+  }
+  return "?";
 }
 
 // A menu title or the tooltip, read for what ticks in it: a leading frame of
@@ -89,6 +102,19 @@ bool onTheMinute(std::string_view title) {
 }
 
 }  // namespace
+
+std::string secondsText(double seconds) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%.3f", std::round(seconds * 1000.0) / 1000.0);
+  std::string shown = text;
+  while (shown.back() == '0') {
+    shown.pop_back();
+  }
+  if (shown.back() == '.') {
+    shown.pop_back();
+  }
+  return shown == "-0" ? "0" : shown;
+}
 
 Timeline::Timeline(std::ostream& out, const Options& options)
     : out_(out),
@@ -164,7 +190,8 @@ void Timeline::command(Date time, const scenario::Command& command, const std::s
       command.op == scenario::Op::click || command.op == scenario::Op::quitKey ||
       command.op == scenario::Op::userTypes || command.op == scenario::Op::userHolds ||
       command.op == scenario::Op::userReleases || command.op == scenario::Op::liveHide ||
-      command.op == scenario::Op::liveEdits || command.op == scenario::Op::liveNamesSet;
+      command.op == scenario::Op::liveEdits || command.op == scenario::Op::liveNamesSet ||
+      command.op == scenario::Op::liveUserSaves;
   emit(time, user ? "user" : "world",
        result.empty() ? command.text : command.text + "  → " + result);
 }
@@ -205,6 +232,13 @@ void Timeline::summary(Date time, int expectations, int failures) {
     return;
   }
   flush();
+  flushWaits(time);
+  if (session_ != nullptr && !session_->world().liveWaits().empty()) {
+    const sim::World::WaitWindow worst = session_->world().worstLiveWaitSecond();
+    emit(time, "waits",
+         "Quillmark's main thread waited for Live at most " + secondsText(worst.seconds) +
+             " s in one second, from " + timeText(worst.start));
+  }
   std::string text =
       std::to_string(expectations) + " check" + (expectations == 1 ? "" : "s") + ", ";
   text += failures == 0 ? "all held" : std::to_string(failures) + " failed";
@@ -319,10 +353,49 @@ void Timeline::onEvent(const sim::Event& event) {
     case Kind::liveDialogChanged:
       emit(event.time, "live", world.liveDialogOpen() ? "dialog opens" : "dialog closes");
       break;
+    case Kind::liveWaited:
+      addWait(event);
+      break;
+    case Kind::liveAnswersAgain:
+      flushWaits(event.time);
+      emit(event.time, "live", "answers again");
+      break;
+    case Kind::menuPressed:
+      emit(event.time, "menu", "File ▸ Save Live Set  → " + application(event.pid));
+      break;
     case Kind::afterDispatch:
       diffMenu(event.time);
       break;
   }
+}
+
+void Timeline::addWait(const sim::Event& event) {
+  const sim::World& world = session_->world();
+  const sim::LiveWait& wait = world.liveWaits()[event.index];
+  // A spell made longer shows again, with its new end.
+  if (!everySecond_ && world.liveBusyUntil() == waitSpellShown_) {
+    ++quietWaits_;
+    quietWaitSeconds_ += wait.seconds;
+    return;
+  }
+  flushWaits(event.time);
+  waitSpellShown_ = world.liveBusyUntil();
+  emit(event.time, "wait",
+       "Quillmark (pid " + std::to_string(wait.pid) + ") asked " + application(wait.livePid) +
+           " for " + readName(wait.read) + ": no answer in " + scenario::timeText(wait.seconds) +
+           " s");
+}
+
+void Timeline::flushWaits(Date time) {
+  if (quietWaits_ == 0) {
+    return;
+  }
+  const int count = quietWaits_;
+  quietWaits_ = 0;
+  emit(time, "wait",
+       std::to_string(count) + " more read" + (count == 1 ? "" : "s") + " went unanswered, " +
+           secondsText(quietWaitSeconds_) + " s of waiting in all");
+  quietWaitSeconds_ = 0;
 }
 
 void Timeline::addKey(const sim::Event& event) {
@@ -333,6 +406,7 @@ void Timeline::addKey(const sim::Event& event) {
   if (keys_.empty()) {
     keysTime_ = event.time;
     keysPid_ = key.pid;
+    keysHeld_ = false;
   } else {
     keys_ += ' ';
   }
@@ -346,6 +420,7 @@ void Timeline::addKey(const sim::Event& event) {
   if (!key.delivered) {
     keys_ += "(lost)";
   }
+  keysHeld_ = keysHeld_ || key.heldByBusyLive;
 }
 
 void Timeline::flushKeys() {
@@ -354,7 +429,8 @@ void Timeline::flushKeys() {
   }
   std::string text = std::move(keys_);
   keys_.clear();
-  emit(keysTime_, "keys", text + "  → " + application(keysPid_));
+  emit(keysTime_, "keys",
+       text + "  → " + application(keysPid_) + (keysHeld_ ? ", held while it is busy" : ""));
 }
 
 void Timeline::pollLog(Date time) {

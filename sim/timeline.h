@@ -25,6 +25,9 @@ namespace qm::simtool {
 
 class Session;
 
+// Seconds rounded to the millisecond, without trailing zeros: "0.75", "1".
+std::string secondsText(double seconds);
+
 class Timeline {
  public:
   struct Options {
@@ -55,6 +58,8 @@ class Timeline {
   void summary(Date time, int expectations, int failures);
   // Prints what is still held back (key events, log lines).
   void flush();
+  // A time as the time column shows it.
+  std::string timeText(Date time) const;
 
  private:
   // The followed menu rows, then the tooltip.
@@ -70,9 +75,11 @@ class Timeline {
   void pollLog(Date time);
   void diffMenu(Date time);
   void addKey(const sim::Event& event);
+  void addWait(const sim::Event& event);
+  // Prints how many reads went unanswered unprinted, if any.
+  void flushWaits(Date time);
   void flushKeys();
   void emit(Date time, std::string_view label, std::string_view text);
-  std::string timeText(Date time) const;
   std::string application(int pid) const;
   std::string shortPath(const std::string& path) const;
 
@@ -95,12 +102,20 @@ class Timeline {
   const void* menuOwner_ = nullptr;
   std::array<std::string, kFollowed> shown_;
 
-  // Key events of one save, printed as one line.
+  // Key events of one save, printed as one line; held: one reached Live
+  // while it was busy.
   std::string keys_;
   Date keysTime_ = 0;
   int keysPid_ = 0;
+  bool keysHeld_ = false;
 
   std::set<int> hidden_;
+
+  // Reads a busy Live left unanswered: the first of each spell is printed,
+  // the rest counted until Live answers again (unless every second is).
+  Date waitSpellShown_ = 0;
+  int quietWaits_ = 0;
+  double quietWaitSeconds_ = 0;
 };
 
 }  // namespace qm::simtool

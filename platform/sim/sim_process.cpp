@@ -25,23 +25,27 @@ class SimTimer final : public Timer {
 };
 
 // Names a pid; once the application has quit, unhide and activate fail.
+// Activation requests are the holder's, `requester`.
 class SimRunningApplication final : public RunningApplication {
  public:
-  SimRunningApplication(World& world, int pid) : world_(world), pid_(pid) {}
+  SimRunningApplication(World& world, int pid, int requester)
+      : world_(world), pid_(pid), requester_(requester) {}
   int processIdentifier() const override { return pid_; }
   bool isHidden() const override { return world_.isHidden(pid_); }
   bool unhide() override { return world_.unhideApplication(pid_); }
   bool hide() override { return world_.hideApplication(pid_); }
   bool activateWithOptions(unsigned options) override {
-    return world_.activateApplication(pid_, options);
+    return world_.activateApplication(pid_, options, requester_);
   }
   bool activateFromApplicationOptions(const RunningApplication& from, unsigned options) override {
-    return world_.activateApplicationHandedOver(pid_, from.processIdentifier(), options);
+    return world_.activateApplicationHandedOver(pid_, from.processIdentifier(), options,
+                                                requester_);
   }
 
  private:
   World& world_;
   int pid_;
+  int requester_;
 };
 
 class SimKeyboardEvent final : public KeyboardEvent {
@@ -267,7 +271,7 @@ void Process::sleepMicroseconds(std::uint32_t microseconds) {
 // Workspace and accessibility
 
 RunningApplicationRef Process::applicationRef(int pid) {
-  return std::make_shared<SimRunningApplication>(world_, pid);
+  return std::make_shared<SimRunningApplication>(world_, pid, pid_);
 }
 
 std::vector<RunningApplicationRef> Process::runningApplicationsWithBundleIdentifier(
@@ -417,7 +421,7 @@ System::TaskResult Process::runTask(const std::string& launchPath,
 }
 
 void Process::activate() {
-  world_.activateApplication(pid_, 0);
+  world_.activateApplication(pid_, 0, pid_);
 }
 
 std::optional<bool> Process::sessionIsLocked() {
@@ -440,17 +444,36 @@ namespace qm::sim {
 // ---------------------------------------------------------------------------
 // ApplicationWindows and Notifications
 
+// Only Live can be busy; the others answer at once.
+
 Reply<std::optional<std::string>> Process::mainWindowTitle(int pid) {
-  return isLive(world_, pid) ? world_.liveTitle() : std::nullopt;
+  if (!isLive(world_, pid)) {
+    return std::optional<std::string>();
+  }
+  if (!world_.liveAnswers(*this, pid, LiveWait::Read::title)) {
+    return Reply<std::optional<std::string>>::noAnswer();
+  }
+  return world_.liveTitle();
 }
 
 Reply<bool> Process::showsModalDialog(int pid) {
-  return isLive(world_, pid) && world_.liveDialogOpen();
+  if (!isLive(world_, pid)) {
+    return false;
+  }
+  if (!world_.liveAnswers(*this, pid, LiveWait::Read::dialog)) {
+    return Reply<bool>::noAnswer();
+  }
+  return world_.liveDialogOpen();
 }
 
 Reply<ApplicationMenus::Press> Process::pressSaveCommand(int pid) {
-  (void)pid;
-  return Press::missing;
+  if (!isLive(world_, pid)) {
+    return Press::missing;
+  }
+  if (!world_.liveAnswers(*this, pid, LiveWait::Read::saveCommand)) {
+    return Reply<Press>::noAnswer();
+  }
+  return world_.pressLiveSaveCommand(*this, pid);
 }
 
 ObservationRef Process::observeTitleChanges(

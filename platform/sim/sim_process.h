@@ -113,7 +113,8 @@ class Process final : private RunLoop,
   Reply<bool> showsModalDialog(int pid) override;
   ObservationRef observeTitleChanges(
       int pid, std::function<void(const std::optional<std::string>&)> changed) override;
-  // ApplicationMenus
+  // ApplicationMenus: Live's Save command as the world's menu mode says;
+  // others have none.
   Reply<Press> pressSaveCommand(int pid) override;
   // Notifications
   void postNotification(const std::string& title, const std::string& body) override;

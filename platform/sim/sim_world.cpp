@@ -208,9 +208,20 @@ void World::schedulePerform(Process& owner, double delay, std::function<void()> 
 
 void World::sleepFor(double seconds) {
   if (seconds > 0) {
-    deliverUserKeysUntil(now_ + seconds);
-    now_ += seconds;
+    blockMainThreadUntil(now_ + seconds);
   }
+}
+
+void World::blockMainThreadUntil(Date time) {
+  // Live is another process: a busy spell ends on time, and what it held is
+  // handled then, even while this thread is blocked.
+  if (liveBusyEndPending_ && liveBusyUntil_ <= time) {
+    deliverUserKeysUntil(liveBusyUntil_);
+    now_ = std::max(now_, liveBusyUntil_);
+    liveBusyEnds();
+  }
+  deliverUserKeysUntil(time);
+  now_ = std::max(now_, time);
 }
 
 bool World::runAsEvent(const Process& owner, const std::function<void()>& body) {
@@ -325,7 +336,11 @@ void World::quitApplication(int pid) {
       frontmost_.reset();
     }
     if (app->bundleIdentifier == kLiveBundleIdentifier) {
-      // Its dialogs go with it; the set stays for the next start.
+      // Its dialogs, a busy spell and what that held go with it; the set
+      // stays for the next start.
+      liveBusyUntil_ = -kForever;
+      liveBusyEndPending_ = false;
+      liveHeld_.clear();
       setLiveDialogOpen(false);
       announceLiveTitle();
     }
@@ -389,12 +404,12 @@ std::vector<int> World::runningApplications(const std::string& bundleIdentifier)
 
 // Activation brings the application forward but does not unhide it: the
 // application under test has to ask for that itself.
-bool World::activateApplication(int pid, unsigned options) {
+bool World::activateApplication(int pid, unsigned options, int requester) {
   if (!isRunning(pid)) {
     return false;
   }
   const bool granted = activationDecline_ == ActivationDecline::none;
-  activations_.push_back(Activation{now_, pid, options, std::nullopt, granted});
+  activations_.push_back(Activation{now_, pid, options, std::nullopt, granted, requester});
   if (granted) {
     setFocus(pid);
     notify(Event::Kind::activation, pid, activations_.size() - 1);
@@ -403,17 +418,25 @@ bool World::activateApplication(int pid, unsigned options) {
 }
 
 // Cooperative activation: only the application in front can hand over.
-bool World::activateApplicationHandedOver(int pid, int fromPid, unsigned options) {
+bool World::activateApplicationHandedOver(int pid, int fromPid, unsigned options, int requester) {
   if (!isRunning(pid)) {
     return false;
   }
   const bool granted = activationDecline_ != ActivationDecline::all && frontmost_ == fromPid;
-  activations_.push_back(Activation{now_, pid, options, fromPid, granted});
+  activations_.push_back(Activation{now_, pid, options, fromPid, granted, requester});
   if (granted) {
     setFocus(pid);
     notify(Event::Kind::activation, pid, activations_.size() - 1);
   }
   return granted;
+}
+
+std::size_t World::activationRequestsOf(const std::string& bundleIdentifier) const {
+  return static_cast<std::size_t>(
+      std::count_if(activations_.begin(), activations_.end(), [&](const Activation& request) {
+        const Application* app = application(request.pid);
+        return request.requester != 0 && app && app->bundleIdentifier == bundleIdentifier;
+      }));
 }
 
 bool World::unhideApplication(int pid) {
@@ -628,10 +651,18 @@ std::optional<int> World::makeEventSource(int stateId) {
 }
 
 void World::postKeyEvent(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags) {
+  const Application* app = application(pid);
+  const bool held =
+      liveBusy() && app && app->running && app->bundleIdentifier == kLiveBundleIdentifier;
   keyEvents_.push_back(PostedKeyEvent{now_, pid, keyCode, keyDown, flags, isRunning(pid),
-                                      heldModifierFlags(), typedCharacter(keyCode)});
+                                      heldModifierFlags(), typedCharacter(keyCode), held});
   notify(Event::Kind::keyEventPosted, pid, keyEvents_.size() - 1);
-  liveReceivesKey(pid, keyCode, keyDown, flags);
+  if (held) {
+    liveHeld_.push_back(
+        [this, pid, keyCode, keyDown, flags] { liveReceivesKey(pid, keyCode, keyDown, flags); });
+  } else {
+    liveReceivesKey(pid, keyCode, keyDown, flags);
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -830,7 +861,13 @@ void World::liveReceivesKey(int pid, std::uint16_t keyCode, bool keyDown, std::u
   }
   const bool commandS = keyDown && typedCharacter(keyCode) == "s" &&
                         (flags | heldModifierFlags()) == kEventFlagMaskCommand;
-  if (!commandS || liveDeaf_ || liveDialogOpen_ || liveSetKind_ == LiveSetKind::none) {
+  if (commandS && !liveDeaf_) {
+    liveRunsSaveCommand();
+  }
+}
+
+void World::liveRunsSaveCommand() {
+  if (liveDialogOpen_ || liveSetKind_ == LiveSetKind::none) {
     return;
   }
   if (liveSetKind_ == LiveSetKind::untitled) {
@@ -847,6 +884,111 @@ void World::liveReceivesKey(int pid, std::uint16_t keyCode, bool keyDown, std::u
   }
 }
 
+void World::liveUserSaves() {
+  if (liveBusy()) {
+    liveHeld_.push_back([this] { liveRunsSaveCommand(); });
+  } else {
+    liveRunsSaveCommand();
+  }
+}
+
+void World::setLiveBusy(double seconds) {
+  if (!std::isfinite(seconds) || seconds < 0) {
+    throw std::invalid_argument("Live is busy for a finite time >= 0");
+  }
+  if (now_ + seconds <= liveBusyUntil_ || seconds == 0) {
+    return;
+  }
+  liveBusyUntil_ = now_ + seconds;
+  liveBusyEndPending_ = true;
+  at(liveBusyUntil_, [this] { liveBusyEnds(); });
+}
+
+void World::liveBusyEnds() {
+  // A spell made longer meanwhile ends later, at its own scheduled call.
+  if (!liveBusyEndPending_ || liveBusy()) {
+    return;
+  }
+  liveBusyEndPending_ = false;
+  notify(Event::Kind::liveAnswersAgain, 0, 0);
+  std::vector<std::function<void()>> held = std::move(liveHeld_);
+  liveHeld_.clear();
+  for (const std::function<void()>& handle : held) {
+    handle();
+  }
+  announceLiveTitle();
+}
+
+bool World::liveAnswers(const Process& reader, int livePid, LiveWait::Read read) {
+  if (!liveBusy()) {
+    return true;
+  }
+  liveWaits_.push_back(LiveWait{now_, kLiveMessagingTimeout, reader.pid(), livePid, read});
+  notify(Event::Kind::liveWaited, livePid, liveWaits_.size() - 1);
+  blockMainThreadUntil(now_ + kLiveMessagingTimeout);
+  return false;
+}
+
+ApplicationMenus::Press World::pressLiveSaveCommand(const Process& owner, int livePid) {
+  using Press = ApplicationMenus::Press;
+  if (liveMenuSave_ == LiveMenuSave::none) {
+    return Press::missing;
+  }
+  if (liveMenuSave_ == LiveMenuSave::disabled || liveDialogOpen_) {
+    return Press::disabled;
+  }
+  menuPresses_.push_back(MenuPress{now_, livePid, owner.pid()});
+  notify(Event::Kind::menuPressed, livePid, menuPresses_.size() - 1);
+  if (liveMenuSave_ == LiveMenuSave::works && !liveDeaf_) {
+    liveRunsSaveCommand();
+  }
+  return Press::pressed;
+}
+
+World::WaitWindow World::worstLiveWaitSecond() const {
+  // The main threads wait one after another: the waits are in order and
+  // never overlap. The summed overlap with a sliding window is piecewise
+  // linear in its start, so it peaks with the window starting at a wait's
+  // start or ending at a wait's end.
+  const std::vector<LiveWait>& waits = liveWaits_;
+  std::vector<double> before(waits.size() + 1, 0.0);
+  for (std::size_t i = 0; i < waits.size(); ++i) {
+    before[i + 1] = before[i] + waits[i].seconds;
+  }
+  const auto sumFrom = [&](Date start) {
+    const Date end = start + 1;
+    const auto first = std::partition_point(waits.begin(), waits.end(), [&](const LiveWait& w) {
+      return w.start + w.seconds <= start;
+    });
+    const auto last =
+        std::partition_point(first, waits.end(), [&](const LiveWait& w) { return w.start < end; });
+    if (first == last) {
+      return 0.0;
+    }
+    const auto i = static_cast<std::size_t>(first - waits.begin());
+    const auto j = static_cast<std::size_t>(last - waits.begin());
+    double sum = before[j] - before[i];
+    sum -= std::max(0.0, start - first->start);
+    const LiveWait& lastIn = *(last - 1);
+    sum -= std::max(0.0, lastIn.start + lastIn.seconds - end);
+    return sum;
+  };
+  // Of equal windows the earliest that begins as a wait does, then the
+  // earliest that ends as one does.
+  WaitWindow worst;
+  constexpr double kRounding = 1e-9;
+  for (const bool atStarts : {true, false}) {
+    for (const LiveWait& wait : waits) {
+      const Date start = atStarts ? wait.start : wait.start + wait.seconds - 1;
+      const double sum = sumFrom(start);
+      if (sum > worst.seconds + kRounding) {
+        worst = WaitWindow{start, sum};
+      }
+    }
+  }
+  return worst;
+}
+
 void World::liveSaveDone() {
   if (!liveUnsaved_ || liveSetKind_ != LiveSetKind::named) {
     return;
@@ -857,6 +999,10 @@ void World::liveSaveDone() {
 }
 
 void World::announceLiveTitle() {
+  // A busy Live shows nothing new; its end announces what changed.
+  if (liveBusy()) {
+    return;
+  }
   const std::optional<std::string> title = liveTitle();
   if (title == announcedLiveTitle_) {
     return;

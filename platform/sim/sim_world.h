@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -41,6 +42,8 @@ struct Activation {
   std::optional<int> handedOverBy = std::nullopt;
   // False when the system declined; only granted ones change the focus.
   bool granted = true;
+  // The process that asked; 0 for the world's own requests.
+  int requester = 0;
 };
 struct Unhiding {
   Date time;
@@ -59,6 +62,8 @@ struct PostedKeyEvent {
   // What the key types in the keyboard layout of that moment; "" for a key
   // without a letter.
   std::string typed;
+  // It reached Live while Live was busy: Live handles it once it is done.
+  bool heldByBusyLive = false;
 };
 // A key the user pressed and released.
 struct UserKeyPress {
@@ -99,6 +104,24 @@ struct Termination {
   Date time;
   int pid;
 };
+// A read of Live's windows or menus that Live did not answer: the reader's
+// main thread waited the whole messaging timeout.
+struct LiveWait {
+  enum class Read { title, dialog, saveCommand };
+  Date start;
+  double seconds;
+  // The Quillmark process that waited, and the Live it asked.
+  int pid;
+  int livePid;
+  Read read;
+};
+// Live's Save command pressed through its menus (the press went through).
+struct MenuPress {
+  Date time;
+  // Live's pid, and the Quillmark process that pressed.
+  int pid;
+  int requester;
+};
 struct NotificationRecord {
   Date time;
   // The Quillmark process that posted it.
@@ -124,6 +147,9 @@ struct Event {
     notificationPosted,   // notifications()
     liveTitleChanged,     // liveTitle() is new (no record)
     liveDialogChanged,    // liveDialogOpen() is new (no record)
+    liveWaited,           // liveWaits(); pid: the Live asked
+    liveAnswersAgain,     // Live's busy spell is over (no record)
+    menuPressed,          // menuPresses(); pid: Live
     afterDispatch,        // a main-thread call (timer, perform, action, click, run) returned
   };
   Kind kind;
@@ -215,6 +241,9 @@ class World {
   ActivationDecline activationDecline() const { return activationDecline_; }
   // Recorded only when asked of a running application.
   const std::vector<Activation>& activations() const { return activations_; }
+  // The requests that processes made of applications with that identifier,
+  // declined ones included; focus changes of the user are none.
+  std::size_t activationRequestsOf(const std::string& bundleIdentifier) const;
   const std::vector<Unhiding>& unhidings() const { return unhidings_; }
   // The application hides itself, as with Command-H: the focus passes to the
   // application that had it before, if one still shows.
@@ -367,6 +396,42 @@ class World {
   void setSessionLocked(bool locked) { sessionLocked_ = locked; }
   // Saves of unsaved changes that Live made.
   int liveSaves() const { return liveSaves_; }
+  // The user saves the set in Live (Command+S typed there, or File > Save
+  // Live Set): the same as Quillmark's keys would, but no key press of the
+  // user and no focus change. Live's deafness to posted keys does not stop
+  // it; its open modal dialog does.
+  void liveUserSaves();
+
+  // Live's Save command in its menus, as another process finds it: `none`
+  // finds no such command, `works` presses it and Live saves as on Command+S,
+  // `ignored` presses it and nothing happens, `disabled` finds it disabled.
+  // While Live shows a modal dialog of its own, the command reads disabled.
+  enum class LiveMenuSave { none, works, ignored, disabled };
+  void setLiveMenuSave(LiveMenuSave mode) { liveMenuSave_ = mode; }
+  LiveMenuSave liveMenuSave() const { return liveMenuSave_; }
+  const std::vector<MenuPress>& menuPresses() const { return menuPresses_; }
+
+  // Live is busy for `seconds` from now (a longer spell already under way
+  // stays): it answers no read of its windows or menus, so each read costs
+  // the reader's main thread kLiveMessagingTimeout and gets no answer. Keys
+  // that reach it and the user's saves meanwhile wait until it is done and
+  // are then handled as if they came then; its title is announced only then.
+  static constexpr double kLiveMessagingTimeout = 0.25;
+  void setLiveBusy(double seconds);
+  bool liveBusy() const { return now_ < liveBusyUntil_; }
+  // When the latest spell ends (or ended).
+  Date liveBusyUntil() const { return liveBusyUntil_; }
+  // Every read that Live left unanswered, in order.
+  const std::vector<LiveWait>& liveWaits() const { return liveWaits_; }
+  // The one-second interval in which main threads spent the most time
+  // waiting for Live (waits may straddle its edges), and that time. Of
+  // equal intervals, the earliest that begins as a wait does; 0 seconds
+  // when none waited.
+  struct WaitWindow {
+    Date start = 0;
+    double seconds = 0;
+  };
+  WaitWindow worstLiveWaitSecond() const;
   // Calls `changed` as a main-thread event of `owner` each time Live's title
   // changes, with the title of that instant, until removed.
   int observeLiveTitle(Process& owner,
@@ -396,8 +461,14 @@ class World {
   // Returns false when the process ended during it.
   bool runAsEvent(const Process& owner, const std::function<void()>& body);
   void cancelCallsOf(const Process& owner);
-  bool activateApplication(int pid, unsigned options);
-  bool activateApplicationHandedOver(int pid, int fromPid, unsigned options);
+  // `requester`: the process that asks (0: the world itself).
+  bool activateApplication(int pid, unsigned options, int requester = 0);
+  bool activateApplicationHandedOver(int pid, int fromPid, unsigned options, int requester = 0);
+  // A read of Live's windows or menus by `reader`'s main thread: false when
+  // Live is busy, after the wait has been recorded and its time has passed.
+  bool liveAnswers(const Process& reader, int livePid, LiveWait::Read read);
+  // Presses Live's Save command for `owner` as the menu mode says.
+  ApplicationMenus::Press pressLiveSaveCommand(const Process& owner, int livePid);
   bool unhideApplication(int pid);
   bool openURL(const Process& owner, const std::string& url);
   bool checkTrust(const Process& owner, bool prompt);
@@ -428,8 +499,13 @@ class World {
   void runUntil(Date limit, const Process* modalOwner);
   // Live's reaction to one key arriving, and the title's announcement.
   void liveReceivesKey(int pid, std::uint16_t keyCode, bool keyDown, std::uint64_t flags);
+  // Live's Save command, however given: typed, pressed or chosen by the user.
+  void liveRunsSaveCommand();
   void liveSaveDone();
+  void liveBusyEnds();
   void announceLiveTitle();
+  // The calling main thread is blocked until `time`; the user and Live go on.
+  void blockMainThreadUntil(Date time);
   // The user's keys due up to `time`, each at its own time.
   void deliverUserKeysUntil(Date time);
   void userKeyAt(Date time);
@@ -511,6 +587,13 @@ class World {
   bool sessionLocked_ = false;
   double liveSaveDuration_ = 0;
   int liveSaves_ = 0;
+  LiveMenuSave liveMenuSave_ = LiveMenuSave::none;
+  std::vector<MenuPress> menuPresses_;
+  Date liveBusyUntil_ = -std::numeric_limits<Date>::infinity();
+  // A busy spell whose end is still to be handled.
+  bool liveBusyEndPending_ = false;
+  std::vector<std::function<void()>> liveHeld_;
+  std::vector<LiveWait> liveWaits_;
   std::optional<std::string> announcedLiveTitle_;
   struct TitleObserver {
     int id;

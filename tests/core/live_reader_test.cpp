@@ -42,6 +42,14 @@ struct SilentLive final : ApplicationWindows, ApplicationMenus {
   int reads = 0;
 };
 
+TEST(ReplyTest, AnAnsweredNoneEqualsNoneAndNoAnswerEqualsNothing) {
+  using Title = Reply<std::optional<std::string>>;
+  EXPECT_EQ(Title(std::nullopt), std::optional<std::string>());
+  EXPECT_FALSE(Title::noAnswer() == std::optional<std::string>());
+  EXPECT_FALSE(Title(std::optional<std::string>("A")) == std::optional<std::string>());
+  EXPECT_FALSE(Reply<bool>::noAnswer() == false);
+}
+
 TEST(LiveReaderTest, ASilentLiveIsAskedOnceASecondAndAgainAtOnceWhenItAnswers) {
   Clock clock;
   SilentLive live(clock);

@@ -195,6 +195,9 @@ class Arguments(unittest.TestCase):
                        "Открыть настройки", 'live set "NAME"', "live save-takes D",
                        'expect notification "TITLE"|none', "expect live-saves N",
                        "system sleep D", "clock jump D", "session switch-away|switch-back",
+                       "session lock|unlock silent", "live busy D", "live user-saves",
+                       "live menu-save works|ignored|disabled|none", "expect menu-saves N",
+                       "expect live-activations N", "expect main-thread-waits-at-most D",
                        "Line times (at, after, run) and the timeline's time column are\non the "
                        "monotonic clock"]:
             self.assertIn(needle, text)
@@ -396,6 +399,42 @@ class Timeline(unittest.TestCase):
             "09:00:03.000  world      live dialog close",
             "              live       dialog closes",
         ])
+
+    def test_a_busy_live_the_users_own_save_and_a_silent_lock_show_as_lines(self):
+        scenario = ('live start\nlive set "Song"\nat 1 live edits\nat 2 live busy 3\n'
+                    'at 3 live user-saves\nat 4 session lock silent\n'
+                    'after 0.5 session unlock silent\nlive menu-save works\n'
+                    'at 6 expect live-saves 1\nexpect saves 0\nexpect menu-saves 0\n'
+                    'expect live-activations 0\nexpect main-thread-waits-at-most 0\n')
+        result = sim("-", scenario=scenario)
+        self.assertEqual(result.returncode, 0, result.stdout)
+        lines = result.stdout.splitlines()
+        start = lines.index("09:00:02.000  world      live busy 3  → answers nothing until "
+                            "09:00:05.000")
+        self.assertEqual(lines[start + 1:start + 8], [
+            "09:00:03.000  user       live user-saves  → when Live is done",
+            "09:00:04.000  world      session lock silent  → Quillmark is not told",
+            "09:00:04.500  world      session unlock silent  → Quillmark is not told",
+            "              world      live menu-save works",
+            "09:00:05.000  live       answers again",
+            '              live       title "Song [Song] - Ableton Live 12 Suite"',
+            "09:00:06.000  end        5 checks, all held",
+        ])
+
+    def test_a_silent_lock_is_not_told_to_quillmark(self):
+        result = sim("-", scenario=LIVE_AND_QUILLMARK +
+                     'at 5 session lock silent\nat 6 note "x"\n')
+        self.assertEqual(result.returncode, 0, result.stdout)
+        lines = result.stdout.splitlines()
+        start = lines.index("09:00:05.000  world      session lock silent  → Quillmark is not told")
+        self.assertEqual(lines[start + 1], "09:00:06.000  note       x")
+
+    def test_lines_about_live_need_live_running(self):
+        for line in ("live busy 1", "live user-saves"):
+            with self.subTest(line=line):
+                result = sim("--quiet", "-", scenario=line + "\n")
+                self.assertEqual(result.returncode, 2)
+                self.assertEqual(result.stderr, "<stdin>:1: com.ableton.live does not run\n")
 
     def test_a_session_over_several_days_shows_the_date(self):
         result = sim("-", scenario="live start\nlaunch\nat 1d live quit\nafter 10 expect running no\n")

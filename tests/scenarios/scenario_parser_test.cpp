@@ -172,6 +172,13 @@ TEST(ScenarioCommands, SleepJumpsAndUserSwitchingCarryTheirArguments) {
   EXPECT_EQ(only("clock jump 90").seconds, 90);
   EXPECT_EQ(only("session switch-away").count, 3);
   EXPECT_EQ(only("session switch-back").count, 4);
+  // Told unless silent, and only a lock or an unlock can be.
+  EXPECT_FALSE(only("session lock").flag);
+  c = only("session unlock silent");
+  EXPECT_EQ(c.op, Op::session);
+  EXPECT_EQ(c.count, 1);
+  EXPECT_TRUE(c.flag);
+  EXPECT_TRUE(only("session lock silent").flag);
 }
 
 TEST(ScenarioTimes, ASleepTakesNoScriptTimeButMovesTheEnd) {
@@ -205,7 +212,28 @@ TEST(ScenarioCommands, LivesSetTakesANameOrUntitledAndItsFaults) {
   EXPECT_EQ(c.op, Op::liveTitle);
   EXPECT_EQ(c.words, std::vector<std::string>{""});
 
+  c = only("live busy 1.5");
+  EXPECT_EQ(c.op, Op::liveBusy);
+  EXPECT_EQ(c.seconds, 1.5);
+  EXPECT_EQ(only("live user-saves").op, Op::liveUserSaves);
+  c = only("live menu-save works");
+  EXPECT_EQ(c.op, Op::liveMenuSave);
+  EXPECT_EQ(c.count, 0);
+  EXPECT_EQ(only("live menu-save ignored").count, 1);
+  EXPECT_EQ(only("live menu-save disabled").count, 2);
+  EXPECT_EQ(only("live menu-save none").count, 3);
+
   EXPECT_EQ(only("expect live-saves 2").check, Check::liveSaves);
+  c = only("expect menu-saves 3");
+  EXPECT_EQ(c.check, Check::menuSaves);
+  EXPECT_EQ(c.count, 3);
+  c = only("expect live-activations 0");
+  EXPECT_EQ(c.check, Check::liveActivations);
+  EXPECT_EQ(c.count, 0);
+  c = only("expect main-thread-waits-at-most 0.5");
+  EXPECT_EQ(c.check, Check::mainThreadWaitsAtMost);
+  EXPECT_EQ(c.seconds, 0.5);
+  EXPECT_EQ(std::string(name(Check::mainThreadWaitsAtMost)), "main-thread-waits-at-most");
   EXPECT_FALSE(only("expect live-dialog closed").flag);
   EXPECT_TRUE(only("expect notification none").words.empty());
   EXPECT_EQ(only("expect notification \"none\"").words, std::vector<std::string>{"none"});
@@ -333,6 +361,7 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"live save-takes -4\n", 1, "how long a save takes must be"},
       {"live dialog shut\n", 1, "live dialog's change must be open or close, not \"shut\""},
       {"live sleep\n", 1, "live's action must be start, quit, hide, set, edits"},
+      {"live sleep\n", 1, "title, busy, user-saves or menu-save, not \"sleep\""},
       {"expect live-dialog close\n", 1, "must be open or closed"},
       {"expect notification Saved\n", 1, "the notification's title or none must be a text"},
       {"system sleep -5\n", 1, "how long the system sleeps must be seconds like 90 or 1.5"},
@@ -344,6 +373,17 @@ TEST(ScenarioMalformed, EachLineErrorNamesItsLineAndReason) {
       {"clock jump -32d\n", 1, "must be at most 31 days (2678400 s) either way, not -32d"},
       {"clock set 1h\n", 1, "the clock's change must be jump"},
       {"session switch\n", 1, "must be lock, unlock, end, switch-away or switch-back"},
+      {"session lock quietly\n", 1, "the word after the session's change must be silent"},
+      {"session end silent\n", 1, "unexpected \"silent\" at the end of the line"},
+      {"live busy\n", 1, "missing how long Live is busy"},
+      {"live busy -1\n", 1, "how long Live is busy must be seconds"},
+      {"live user-saves now\n", 1, "unexpected \"now\" at the end of the line"},
+      {"live menu-save broken\n", 1,
+       "Live's Save command must be works, ignored, disabled or none, not \"broken\""},
+      {"expect main-thread-waits-at-most\n", 1, "missing the most waiting in one second"},
+      {"expect main-thread-waits-at-most lots\n", 1,
+       "the most waiting in one second must be seconds"},
+      {"expect menu-saves -1\n", 1, "must be a whole number 0 or more"},
       {"picture menu.png\n", 1, "the picture's file must be a text in double quotes"},
       {"picture \"menu.jpg\"\n", 1, "the picture's file must end in .png, not \"menu.jpg\""},
       {"picture \".png\"\n", 1, "the picture's file must end in .png"},

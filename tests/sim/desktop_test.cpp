@@ -138,6 +138,40 @@ TEST_F(DesktopTest, DeclinedActivationIsRecordedAndOnlyTheFrontCanHandOver) {
   EXPECT_EQ(focusEvents, 2);
 }
 
+// Quillmark's requests of Live count, granted or declined; the user's own
+// focus changes and the world's requests do not.
+TEST_F(DesktopTest, ActivationRequestsAreCountedByWhoAsked) {
+  const int live = world.startApplication("com.ableton.live", "Live");
+  const int finder = world.startApplication("com.apple.finder", "Finder");
+  world.setFrontmost(finder);
+  world.setFrontmost(live);
+  world.activateApplication(live, 0);
+  EXPECT_EQ(world.activationRequestsOf("com.ableton.live"), 0u);
+
+  auto& workspace = ports().workspace;
+  RunningApplicationRef liveApp =
+      workspace.runningApplicationsWithBundleIdentifier("com.ableton.live")[0];
+  world.declineActivations(World::ActivationDecline::all);
+  EXPECT_FALSE(liveApp->activateWithOptions(kApplicationActivateAllWindows));
+  EXPECT_FALSE(liveApp->activateFromApplicationOptions(*workspace.frontmostApplication(), 0));
+  world.declineActivations(World::ActivationDecline::none);
+  EXPECT_TRUE(
+      workspace.runningApplicationsWithBundleIdentifier("com.apple.finder")[0]->activateWithOptions(
+          0));
+  ports().system.activate();
+  EXPECT_EQ(world.activationRequestsOf("com.ableton.live"), 2u);
+  EXPECT_EQ(world.activationRequestsOf("com.apple.finder"), 1u);
+  EXPECT_EQ(world.activations().back().requester, process.pid());
+}
+
+// The system answers the lock as it stands, whether or not Quillmark was
+// told of it.
+TEST_F(DesktopTest, TheSessionsLockIsAnsweredAsItStands) {
+  EXPECT_EQ(ports().system.sessionIsLocked(), false);
+  world.setSessionLocked(true);
+  EXPECT_EQ(ports().system.sessionIsLocked(), true);
+}
+
 TEST_F(DesktopTest, EventsStartWithTheSourceFlagsUntilSetFlagsReplacesThem) {
   const int live = world.startApplication("com.ableton.live", "Live");
   world.setSourceModifierFlags(0x20000);  // Shift held
