@@ -423,11 +423,14 @@ class Timeline(unittest.TestCase):
 
     def test_a_silent_lock_is_not_told_to_quillmark(self):
         result = sim("-", scenario=LIVE_AND_QUILLMARK +
-                     'at 5 session lock silent\nat 6 note "x"\n')
+                     'at 5 session lock silent\nat 5.5 note "x"\nat 7 note "y"\n')
         self.assertEqual(result.returncode, 0, result.stdout)
         lines = result.stdout.splitlines()
         start = lines.index("09:00:05.000  world      session lock silent  → Quillmark is not told")
-        self.assertEqual(lines[start + 1], "09:00:06.000  note       x")
+        self.assertEqual(lines[start + 1], "09:00:05.500  note       x")
+        # Quillmark finds out by asking, at its next look.
+        self.assertEqual(lines[start + 2],
+                         "09:00:06.000  log        Session locked: no saves until it is unlocked.")
 
     def test_lines_about_live_need_live_running(self):
         for line in ("live busy 1", "live user-saves"):
