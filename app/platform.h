@@ -190,7 +190,12 @@ class Reply {
   const T& operator*() const { return *value_; }
   const T* operator->() const { return &*value_; }
   friend bool operator==(const Reply&, const Reply&) = default;
-  friend bool operator==(const Reply& reply, const T& value) { return reply.value_ == value; }
+  // An answer equal to the value. Not value_ == value: with an optional T,
+  // optional<optional<U>> against an empty optional<U> is false even when
+  // the answer is "none".
+  friend bool operator==(const Reply& reply, const T& value) {
+    return reply.answered() && *reply.value_ == value;
+  }
 
  private:
   Reply() = default;
