@@ -249,15 +249,6 @@ class WinApplicationWindows final : public ApplicationWindows {
   }
 };
 
-// Live's menus are not read yet: the keys save.
-class WinApplicationMenus final : public ApplicationMenus {
- public:
-  Reply<Press> pressSaveCommand(int pid) override {
-    (void)pid;
-    return Press::missing;
-  }
-};
-
 class TrayNotifications final : public Notifications {
  public:
   void postNotification(const std::string& title, const std::string& body) override {
@@ -278,10 +269,6 @@ std::unique_ptr<Notifications> makeNotifications(StatusBar& statusBar) {
 
 std::unique_ptr<ApplicationWindows> makeApplicationWindows() {
   return std::make_unique<WinApplicationWindows>();
-}
-
-std::unique_ptr<ApplicationMenus> makeApplicationMenus() {
-  return std::make_unique<WinApplicationMenus>();
 }
 
 }  // namespace qm::windows

@@ -177,9 +177,12 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
                          nullptr, kept, &keptSize),
             ERROR_SUCCESS);
   EXPECT_EQ(kept[0], 3);
-  RegDeleteValueW(approved, L"Quillmark Watcher");
   RegCloseKey(approved);
+  // Uninstalled, the switch goes with the value it was for.
   uninstall(L"/S");
+  EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kApprovedKey, L"Quillmark Watcher", RRF_RT_ANY, nullptr,
+                         nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
 
   // Asked to, it takes them too.
   install();
@@ -189,6 +192,17 @@ TEST_F(Installer, InstallsForThisUserAndUninstallsWithoutATrace) {
   EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"<none>");
   EXPECT_FALSE(keyExists(kSettingsKey));
   EXPECT_FALSE(exists(data_));
+}
+
+// Installed into the temporary folder, as Quillmark run from there, it gets
+// no start at logon: the folder may be emptied by then.
+TEST_F(Installer, WritesNoRunValueForATemporaryFolder) {
+  const std::wstring temporary = environment(L"TEMP") + L"\\Quillmark Unpacked";
+  install(L"/S /D=" + temporary);
+  ASSERT_TRUE(exists(temporary + L"\\QuillmarkWatcher.exe"));
+  EXPECT_EQ(registryString(kRunKey, L"Quillmark Watcher"), L"<none>");
+  EXPECT_EQ(registryString(kUninstallKey, L"InstallLocation"), temporary);
+  uninstall(L"/S", temporary);
 }
 
 // The folder chosen at the first install holds every upgrade, and an

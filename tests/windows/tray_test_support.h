@@ -95,10 +95,13 @@ struct StandInCounts {
   int repeats = -1;
   int stored = -1;
   int dialogs = -1;
+  int busy = -1;
 };
 
 // Posted to the stand-in Live's window: its set gains unsaved changes.
 inline constexpr UINT kStandInEditMessage = WM_APP + 1;
+// Posted with milliseconds in wParam: it takes no messages for that long.
+inline constexpr UINT kStandInBusyMessage = WM_APP + 2;
 
 inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
   StandInCounts counts;
@@ -118,6 +121,8 @@ inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
       counts.stored = value;
     } else if (name == "dialogs") {
       counts.dialogs = value;
+    } else if (name == "busy") {
+      counts.busy = value;
     }
   }
   return counts;

@@ -50,6 +50,33 @@ TEST(WindowsWatcherInstaller, OnlyTheShellsUserAtItsRightsMayInstall) {
   EXPECT_EQ(may_install_for_the_shell_user(medium, medium, 0), 0);
 }
 
+// A Quillmark run as administrator holds a mutex that the watcher may not
+// open: it runs all the same, and no second one is started beside it.
+TEST(WindowsWatcherInstance, AMutexThatMayNotBeOpenedIsARunningQuillmark) {
+  EXPECT_EQ(instance_mutex_tells_running(1, ERROR_SUCCESS), 1);
+  EXPECT_EQ(instance_mutex_tells_running(0, ERROR_ACCESS_DENIED), 1);
+  EXPECT_EQ(instance_mutex_tells_running(0, ERROR_FILE_NOT_FOUND), 0);
+  EXPECT_EQ(instance_mutex_tells_running(0, ERROR_INVALID_NAME), 0);
+
+  // A DACL without entries lets nobody open it, its maker's user included.
+  wchar_t name[kMutexNameCapacity];
+  ASSERT_EQ(quillmark_mutex_name(name, kMutexNameCapacity), 1);
+  SECURITY_DESCRIPTOR descriptor;
+  ASSERT_TRUE(InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION));
+  ACL empty;
+  ASSERT_TRUE(InitializeAcl(&empty, sizeof empty, ACL_REVISION));
+  ASSERT_TRUE(SetSecurityDescriptorDacl(&descriptor, TRUE, &empty, FALSE));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, FALSE};
+  const HANDLE mutex = CreateMutexW(&attributes, FALSE, name);
+  ASSERT_NE(mutex, nullptr);
+  ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(quillmark_instance_running(), 1);
+  CloseHandle(mutex);
+  EXPECT_EQ(quillmark_instance_running(), 0);
+}
+
 TEST(WindowsWatcherPaths, LiveIsAnyVersionAndEditionInAnyCase) {
   EXPECT_TRUE(is_live_executable_name(L"Ableton Live 12 Suite.exe"));
   EXPECT_TRUE(is_live_executable_name(L"Ableton Live 11 Lite.exe"));

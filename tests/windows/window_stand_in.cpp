@@ -9,6 +9,7 @@
 //   repeats <auto-repeated key-downs, which do not save>
 //   stored <saves of the set it made: its title lost the mark>
 //   dialogs <Save dialogs it opened>
+//   busy <times it stopped taking messages>
 //   typed <the characters typed into it (WM_CHAR), in ASCII>
 //
 // Options after the file: --minimized starts the window minimised,
@@ -19,7 +20,10 @@
 // Save dialog owned by its window; --no-mark leaves the mark out of its
 // titles, and --deaf makes it take Ctrl+S and save nothing. Without a set
 // its title is its file name. A posted kEditMessage gives the set unsaved
-// changes.
+// changes; a posted kBusyMessage keeps it from taking messages for wParam
+// milliseconds. With a set it has a File menu as Live's: "Save Live Set" with
+// Ctrl+S, the accelerator's command, and "Save Live Set As..." with
+// Ctrl+Shift+S, which does nothing here.
 #include <windows.h>
 
 #include <cstdio>
@@ -28,7 +32,9 @@
 namespace {
 
 constexpr WORD kSaveCommand = 1;
+constexpr WORD kSaveAsCommand = 2;
 constexpr UINT kEditMessage = WM_APP + 1;
+constexpr UINT kBusyMessage = WM_APP + 2;
 
 struct Counts {
   int saves = 0;
@@ -37,6 +43,7 @@ struct Counts {
   int repeats = 0;
   int stored = 0;
   int dialogs = 0;
+  int busy = 0;
 };
 
 Counts gCounts;
@@ -72,10 +79,11 @@ void writeStatus() {
   if (file == nullptr) {
     return;
   }
-  std::fprintf(file,
-               "saves %d\nkeys %d\nactivations %d\nrepeats %d\nstored %d\ndialogs %d\ntyped %s\n",
-               gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
-               gCounts.dialogs, gTyped.c_str());
+  std::fprintf(
+      file,
+      "saves %d\nkeys %d\nactivations %d\nrepeats %d\nstored %d\ndialogs %d\nbusy %d\ntyped %s\n",
+      gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
+      gCounts.dialogs, gCounts.busy, gTyped.c_str());
   std::fclose(file);
   MoveFileExW(temporary.c_str(), gStatusPath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
@@ -111,6 +119,11 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case kEditMessage:
       gSet.unsaved = true;
       showTitle(window);
+      return 0;
+    case kBusyMessage:
+      ++gCounts.busy;
+      writeStatus();
+      Sleep(static_cast<DWORD>(wParam));
       return 0;
     case WM_KEYDOWN:
       ++gCounts.keys;
@@ -178,6 +191,14 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   RegisterClassExW(&windowClass);
   const HWND window = CreateWindowExW(0, windowClass.lpszClassName, name, WS_OVERLAPPEDWINDOW, 40,
                                       40, 480, 320, nullptr, nullptr, instance, nullptr);
+  if (!gSet.name.empty()) {
+    const HMENU file = CreatePopupMenu();
+    AppendMenuW(file, MF_STRING, kSaveCommand, L"&Save Live Set\tCtrl+S");
+    AppendMenuW(file, MF_STRING, kSaveAsCommand, L"Save Live Set &As...\tCtrl+Shift+S");
+    const HMENU bar = CreateMenu();
+    AppendMenuW(bar, MF_POPUP, reinterpret_cast<UINT_PTR>(file), L"&File");
+    SetMenu(window, bar);
+  }
   showTitle(window);
   writeStatus();
   ShowWindow(window, show);

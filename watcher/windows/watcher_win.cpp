@@ -268,9 +268,13 @@ int ableton_running() {
 }
 
 int autosave_running(const wchar_t* executable_path) {
-  int app = 0;
-  probe_processes(executable_path, nullptr, &app);
-  return app;
+  return image_running(executable_path);
+}
+
+int image_running(const wchar_t* image_path) {
+  int found = 0;
+  probe_processes(image_path, nullptr, &found);
+  return found;
 }
 
 int launch_autosave(const wchar_t* app_path, const wchar_t* executable_path) {
@@ -399,11 +403,16 @@ int quillmark_instance_running() {
     return 0;
   }
   HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, name);
-  if (mutex == nullptr) {
-    return 0;
+  const DWORD error = mutex == nullptr ? GetLastError() : ERROR_SUCCESS;
+  if (mutex != nullptr) {
+    CloseHandle(mutex);
   }
-  CloseHandle(mutex);
-  return 1;
+  return instance_mutex_tells_running(mutex != nullptr, error);
+}
+
+int instance_mutex_tells_running(int opened, DWORD open_error) {
+  // No such mutex, or any other failure: none runs that the watcher can see.
+  return opened || open_error == ERROR_ACCESS_DENIED ? 1 : 0;
 }
 
 int quit_user_processes(const wchar_t* file_name, const wchar_t* window_class, DWORD quit_wait_ms,

@@ -37,6 +37,9 @@ void log_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // executable at executable_path.
 int ableton_running();
 int autosave_running(const wchar_t* executable_path);
+// 1 when a process of this user in this session runs the executable at
+// image_path (a watcher from a given folder, say).
+int image_running(const wchar_t* image_path);
 // Both probes over one process snapshot, as each pass asks them.
 void probe_processes(const wchar_t* executable_path, int* live, int* app);
 
@@ -63,6 +66,10 @@ int watcher_mutex_name(wchar_t* out, size_t capacity);
 int quillmark_mutex_name(wchar_t* out, size_t capacity);
 // 1 when a Quillmark of this user and session runs, from any folder.
 int quillmark_instance_running();
+// What an attempt to open that mutex tells: 1 when it was opened, or when
+// it exists but this process may not open it (ERROR_ACCESS_DENIED: a
+// Quillmark run as administrator made it); 0 when there is none.
+int instance_mutex_tells_running(int opened, DWORD open_error);
 
 // Asks every process of this user and session named file_name to quit, by
 // WM_CLOSE to its top-level windows of class window_class, waits up to

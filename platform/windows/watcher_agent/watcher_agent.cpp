@@ -157,9 +157,14 @@ WatcherRunValueStart installWatcherRunValue(const std::wstring& quillmarkPath) {
   start.outcome = writeRunValueIfChanged(watcherRunValueData(watcher))
                       ? WatcherRunValueOutcome::written
                       : WatcherRunValueOutcome::unchanged;
-  // The watcher holds a per-user mutex, so the running one (from whatever
-  // folder) must be gone before the new one starts.
+  // The watcher from this folder keeps running, and with it its back-off:
+  // a fresh one would start a Quillmark that ends at once every 3 s. One
+  // from another folder holds the per-user mutex, so it must be gone
+  // before this folder's starts.
   start.restart = std::thread([folder, watcher] {
+    if (image_running(watcher.c_str())) {
+      return;
+    }
     end_user_processes(kWatcherExecutableName, nullptr, kWatcherEndWaitMilliseconds);
     launch_autosave(folder.c_str(), watcher.c_str());
   });

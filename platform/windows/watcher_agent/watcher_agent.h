@@ -1,6 +1,6 @@
 // Starting the watcher at logon on Windows: the Run value, pointed at the
 // QuillmarkWatcher.exe beside Quillmark.exe at every start of Quillmark, and
-// a restart of this user's watcher from there.
+// that watcher started when none runs from there.
 #pragma once
 
 #include <string>
@@ -17,14 +17,15 @@ enum class WatcherRunValueOutcome {
   noWatcher,       // no QuillmarkWatcher.exe beside Quillmark.exe: nothing done
   vanishingPlace,  // a removable or read-only volume, or a temporary folder: nothing done
   switchedOff,     // the user switched the watcher off in Startup apps: nothing done
-  unchanged,       // the Run value was already right; the watcher restarts
-  written,         // the Run value was written; the watcher restarts
+  unchanged,       // the Run value was already right; the watcher is seen to
+  written,         // the Run value was written; the watcher is seen to
 };
 
 struct WatcherRunValueStart {
   WatcherRunValueOutcome outcome = WatcherRunValueOutcome::noWatcher;
-  // Ends this user's running watcher and starts the one beside Quillmark.exe;
-  // not joinable when nothing restarts.
+  // Leaves a watcher running from beside Quillmark.exe as it is; else ends
+  // this user's watcher from any other folder and starts the one beside
+  // Quillmark.exe. Not joinable when nothing is seen to.
   std::thread restart;
 };
 
