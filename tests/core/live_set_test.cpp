@@ -130,6 +130,47 @@ TEST_F(LiveSetTest, AnUntitledSetGetsOneDialogAndIsSavedAgainOnceNamed) {
   EXPECT_EQ(countMessages("Live saved “Jam”."), 2u);
 }
 
+// Where the system refuses title announcements at first (on the Mac, before
+// the permission exists), they are asked for again at each look until given.
+TEST_F(LiveSetTest, RefusedTitleAnnouncementsAreAskedForAgainUntilGiven) {
+  struct Refusing final : ApplicationWindows {
+    explicit Refusing(ApplicationWindows& inner) : inner(inner) {}
+    Reply<std::optional<std::string>> mainWindowTitle(int pid) override {
+      return inner.mainWindowTitle(pid);
+    }
+    Reply<bool> showsModalDialog(int pid) override { return inner.showsModalDialog(pid); }
+    ObservationRef observeTitleChanges(
+        int pid, std::function<void(const std::optional<std::string>&)> changed) override {
+      ++asked;
+      return refuse ? nullptr : inner.observeTitleChanges(pid, std::move(changed));
+    }
+    ApplicationWindows& inner;
+    bool refuse = true;
+    int asked = 0;
+  };
+  Platform& sim = process->platform();
+  Refusing windows(sim.applicationWindows);
+  Platform platform{sim.runLoop,      sim.workspace, sim.accessibility,    sim.keyboardEvents,
+                    sim.userActivity, windows,       sim.applicationMenus, sim.notifications,
+                    sim.preferences,  sim.statusBar, sim.alerts,           sim.graphics,
+                    sim.system,       sim.desktop};
+  delegate = std::make_unique<AppDelegate>(platform);
+  world.setLiveSet("Song");
+  const Date start = launchNow();
+  world.advanceTo(start + 4.5);
+  EXPECT_EQ(windows.asked, 3);  // at launch and at two looks
+  windows.refuse = false;
+  world.advanceTo(start + 10.5);
+  EXPECT_EQ(windows.asked, 4);
+  // Changes and a save between two looks are heard as they happen.
+  world.liveEdits();
+  world.advanceBy(0.1);
+  world.liveUserSaves();
+  world.advanceBy(0.1);
+  EXPECT_EQ(countMessages("Live saved “Song”."), 1u);
+  delegate.reset();
+}
+
 TEST_F(LiveSetTest, ADeafLiveIsReportedThenNotifiedOnceAndALateSaveStillCounts) {
   world.setLiveSet("A set whose name is much longer than forty characters");
   world.liveEdits();
