@@ -95,6 +95,8 @@ struct StandInCounts {
   int repeats = -1;
   int stored = -1;
   int dialogs = -1;
+  // When each Ctrl+S came, in seconds on the stand-in's own GetTickCount64.
+  std::vector<double> savedAt;
 };
 
 // Posted to the stand-in Live's window: its set gains unsaved changes.
@@ -103,10 +105,19 @@ inline constexpr UINT kStandInEditMessage = WM_APP + 1;
 inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
   StandInCounts counts;
   std::ifstream in(statusFile);
-  std::string name;
-  int value = 0;
-  while (in >> name >> value) {
-    if (name == "saves") {
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string name;
+    int value = 0;
+    fields >> name;
+    if (name == "saved-at") {
+      for (unsigned long long tick = 0; fields >> tick;) {
+        counts.savedAt.push_back(static_cast<double>(tick) / 1000);
+      }
+    } else if (!(fields >> value)) {
+      continue;
+    } else if (name == "saves") {
       counts.saves = value;
     } else if (name == "keys") {
       counts.keys = value;

@@ -10,6 +10,10 @@
 //   stored <saves of the set it made: its title lost the mark>
 //   dialogs <Save dialogs it opened>
 //   typed <the characters typed into it (WM_CHAR), in ASCII>
+//   saved-at <for each Ctrl+S, GetTickCount64 in milliseconds as it came>
+//
+// The tests judge when the saves came by these stamps, not by when they
+// happened to read the file.
 //
 // Options after the file: --minimized starts the window minimised,
 // --hidden never shows it. With --set NAME it shows a set in its title as
@@ -41,6 +45,7 @@ struct Counts {
 
 Counts gCounts;
 std::string gTyped;
+std::string gSavedAt;
 std::wstring gStatusPath;
 
 // The set it shows; an empty name shows none.
@@ -73,9 +78,10 @@ void writeStatus() {
     return;
   }
   std::fprintf(file,
-               "saves %d\nkeys %d\nactivations %d\nrepeats %d\nstored %d\ndialogs %d\ntyped %s\n",
+               "saves %d\nkeys %d\nactivations %d\nrepeats %d\nstored %d\ndialogs %d\ntyped %s\n"
+               "saved-at%s\n",
                gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
-               gCounts.dialogs, gTyped.c_str());
+               gCounts.dialogs, gTyped.c_str(), gSavedAt.c_str());
   std::fclose(file);
   MoveFileExW(temporary.c_str(), gStatusPath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
@@ -104,6 +110,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
       if (LOWORD(wParam) == kSaveCommand) {
         ++gCounts.saves;
+        gSavedAt.append(" ").append(std::to_string(GetTickCount64()));
         writeStatus();
         save(window);
       }
