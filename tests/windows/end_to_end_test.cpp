@@ -11,6 +11,7 @@
 #include <wtsapi32.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -60,10 +61,13 @@ std::vector<long long> loggedAt(const std::string& log, const std::string& messa
   return stamps;
 }
 
-// When the process ended, in seconds, as the system recorded it.
+// When the process ended, in seconds, as the system recorded it; NaN, which
+// fails every comparison, when it cannot say.
 double exitTime(HANDLE process) {
   FILETIME created{}, exited{}, kernel{}, user{};
-  GetProcessTimes(process, &created, &exited, &kernel, &user);
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    return std::nan("");
+  }
   return static_cast<double>((ULONGLONG{exited.dwHighDateTime} << 32) | exited.dwLowDateTime) / 1e7;
 }
 
