@@ -389,7 +389,9 @@ TEST_F(EndToEndTest, SavesOnlyInAPauseInTypingAndNothingWhileShiftIsHeld) {
   // Not one typed key reached Live's document; every one reached the window
   // it was typed into, which has the focus again.
   EXPECT_EQ(readWholeFile(document), "quillmark\r\n");
-  EXPECT_NE(readWholeFile(keeperStatus).find("\ntyped " + typed + "\n"), std::string::npos);
+  EXPECT_NE(readWholeFile(keeperStatus).find("\ntyped " + typed + "\n"), std::string::npos)
+      << "typed " << typed << "\n"
+      << readWholeFile(keeperStatus);
   EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == keeperWindow; }, 2));
 }
 
