@@ -24,7 +24,9 @@ Options:
                    the launch agent, Applications/Quillmark.app), which is
                    then removed. A folder holding anything else is refused
                    with the first entry in the way, and left as it is.
-                   Default: a new temporary folder, removed at exit.
+                   Default: a new temporary folder, removed at exit, also
+                   when Ctrl+C, a termination request or a closed output
+                   pipe ends the run.
   --icon FILE.png  also render the menu-bar icon with cairo, as two files:
                    FILE.png at 22x22 and FILE@2x.png at 44x44 (Retina).
   --quiet          print only failed expectations.
@@ -40,7 +42,8 @@ Options:
 
 Exit status: 0 when every expectation held, 1 when one failed, 2 for bad
 arguments, an unreadable or malformed scenario or a step the world cannot
-take.
+take. A signal that cuts the run short (Ctrl+C, a closed output pipe) ends
+it as that signal does any program: 128 plus its number in a shell.
 
 The world at the start, 2025-03-02 09:00:00 local time: Finder
 (com.apple.finder) running and frontmost; Live (com.ableton.live) not

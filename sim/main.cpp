@@ -18,6 +18,7 @@
 #include "help.h"
 #include "home_folder.h"
 #include "icon_renderer.h"
+#include "interruption.h"
 #include "scenario.h"
 #include "session.h"
 #include "timeline.h"
@@ -209,7 +210,8 @@ int runCommand(int argc, char** argv) {
   }
 
   Home home;
-  if (!(options.home ? home.use(*options.home, &reason) : home.makeTemporary(&reason))) {
+  if (!(options.home ? home.use(*options.home, &reason)
+                     : qm::simtool::makeTemporaryHomeRemovedWhenInterrupted(home, &reason))) {
     return usageError(reason);
   }
 

@@ -196,11 +196,15 @@ TEST_F(AppKitPortsTest, RepeatingTimerKeepsItsGridAndFiresOnceWhenLate) {
   // One fire for all the due dates it missed, then at most one per period.
   const auto slot = [&](double seconds) { return static_cast<std::size_t>(seconds / kPeriod); };
   EXPECT_LE(after.size(), slot(end - start) - slot(released - start) + 1);
-  // Every fire after the late one lies early in a period of the original
-  // grid, start + k * period.
+  // The fires after the late one keep to the original grid, start + k *
+  // period: the most punctual of them lies early in a period, where a new
+  // grid from the late fire would put every one of them half a period off.
+  // Only the most punctual: a loaded machine may run any one of them late.
+  double earliestInPeriod = kPeriod;
   for (std::size_t i = 1; i < after.size(); ++i) {
-    EXPECT_LT(std::fmod(after[i], kPeriod), kPeriod / 2) << "fire " << i << " at " << after[i];
+    earliestInPeriod = std::min(earliestInPeriod, std::fmod(after[i], kPeriod));
   }
+  EXPECT_LT(earliestInPeriod, kPeriod / 2) << "fires after the late one at " << after[1] << "...";
 
   const std::size_t count = fired.size();
   spin(NSDefaultRunLoopMode, 2 * kPeriod);

@@ -6,6 +6,7 @@ Usage: cli_test.py QUILLMARK_SIM [unittest options]
 """
 import os
 import re
+import signal
 import struct
 import subprocess
 import sys
@@ -333,6 +334,29 @@ class HomeFolder(unittest.TestCase):
         match = re.search(r"home (\S+) \(removed at exit\)", result.stdout.splitlines()[0])
         self.assertIsNotNone(match, result.stdout)
         self.assertFalse(os.path.exists(match.group(1)))
+
+    def test_the_temporary_home_is_removed_when_the_run_is_cut_short(self):
+        def start():
+            """A week printed second by second, far longer than the test;
+            it soon fills the pipe and waits."""
+            tool = subprocess.Popen([TOOL, "--every-second", "-"], stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE)
+            tool.stdin.write(b"launch\nat 7d expect running yes\n")
+            tool.stdin.close()
+            home = re.search(r"home (\S+) \(removed at exit\)", tool.stdout.readline().decode())
+            self.assertTrue(os.path.isdir(home.group(1)))
+            return tool, home.group(1)
+
+        for cut in (signal.SIGINT, signal.SIGTERM, signal.SIGPIPE):
+            with self.subTest(cut.name):
+                tool, home = start()
+                if cut == signal.SIGPIPE:
+                    tool.stdout.close()  # as `quillmark-sim | head -1` ends
+                else:
+                    tool.send_signal(cut)
+                self.assertEqual(tool.wait(timeout=10), -cut)
+                tool.stdout.close()
+                self.assertFalse(os.path.exists(home))
 
 
 class Timeline(unittest.TestCase):

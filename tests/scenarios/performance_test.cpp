@@ -1,8 +1,8 @@
 // quillmark-sim --quiet over a week without Live against a day of it: the
-// week passes its expectations in under 10 s and peaks at the memory of the
-// day, so nothing grows with the 2.4 million animation turns. The built-in
-// session takes well under a second. Without QM_PERFORMANCE_LIMITS
-// (sanitizer builds) only the outcomes are checked.
+// week passes its expectations and peaks at the memory of the day, so
+// nothing grows with the 2.4 million animation turns. Without
+// QM_PEAK_MEMORY_CHECK (sanitizer builds) only the outcomes are checked.
+// How long each took is printed, never judged: a loaded machine is no fault.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -58,26 +58,16 @@ std::string scenario(const char* name) {
   return std::string(QM_PERFORMANCE_DIR) + "/" + name + ".scenario";
 }
 
-TEST(LongRun, AWeekWithoutLiveTakesUnderTenSecondsAndTheMemoryOfADay) {
+TEST(LongRun, AWeekWithoutLivePeaksAtTheMemoryOfADay) {
   const Outcome day = run({"--quiet", scenario("waiting_day")});
   const Outcome week = run({"--quiet", scenario("waiting_week")});
   std::printf("day: %.2f s, peak %ld KB; week: %.2f s, peak %ld KB\n", day.seconds,
               day.peakKilobytes, week.seconds, week.peakKilobytes);
   ASSERT_EQ(day.status, 0);
   ASSERT_EQ(week.status, 0);
-#if QM_PERFORMANCE_LIMITS
-  EXPECT_LT(week.seconds, 10.0);
+#if QM_PEAK_MEMORY_CHECK
   // Allocator noise between two runs stays well below this.
   EXPECT_LE(week.peakKilobytes, day.peakKilobytes + 512);
-#endif
-}
-
-TEST(LongRun, TheBuiltInSessionTakesWellUnderASecond) {
-  const Outcome builtIn = run({"--quiet"});
-  std::printf("built-in session: %.3f s\n", builtIn.seconds);
-  ASSERT_EQ(builtIn.status, 0);
-#if QM_PERFORMANCE_LIMITS
-  EXPECT_LT(builtIn.seconds, 0.5);
 #endif
 }
 

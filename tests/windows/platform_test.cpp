@@ -1,12 +1,11 @@
 // The Win32 ports one by one: registry preferences, Live among the running
 // processes and its window, keys sent only to the window in front and never
-// left down, what the checks before a save cost, the integrity rule of the
-// permission, and the Windows desktop's facts and folders.
+// left down, the integrity rule of the permission, and the Windows
+// desktop's facts and folders. What the calls cost, platform_bench.cpp
+// measures.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <memory>
@@ -124,18 +123,6 @@ TEST(IntegrityTest, KeysReachOnlyAProcessAtTheSameOrALowerLevel) {
   EXPECT_FALSE(inputReachesIntegrityLevel(SECURITY_MANDATORY_SYSTEM_RID, std::nullopt));
 }
 
-// Over 300 calls.
-template <typename Call>
-double microsecondsPerCall(Call call) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < 300; ++i) {
-    (void)call();
-  }
-  return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start)
-             .count() /
-         300;
-}
-
 class StandInLiveTest : public ::testing::Test {
  protected:
   TempFolder folder;
@@ -163,11 +150,6 @@ TEST_F(StandInLiveTest, LiveIsFoundRestoredBroughtForwardAndGrantedAtTheSameLeve
   EXPECT_EQ(found[0]->processIdentifier(), static_cast<int>(live.pid()));
   EXPECT_TRUE(workspace->runningApplicationsWithBundleIdentifier("com.example.other").empty());
   EXPECT_TRUE(accessibility->isProcessTrustedWithOptions(false));
-  // The menu asks several times a second; Live's user is read only once.
-  const double lookup = microsecondsPerCall(
-      [&] { return workspace->runningApplicationsWithBundleIdentifier("com.ableton.live"); });
-  std::printf("[ FIGURE   ] Live lookup %.0f us\n", lookup);
-  EXPECT_LT(lookup, 5000.0);
 
   ASSERT_TRUE(waitUntil([&] { return IsIconic(window) != FALSE; }, 5));
   // Restored by a posted ShowWindowAsync: a busy Live never holds Quillmark up.
@@ -197,9 +179,8 @@ TEST_F(StandInLiveTest, ALiveThatQuitsIsGoneAtOnceAndOneThatStartsIsFoundWithinT
 
   ChildProcess second(widen(QM_STAND_IN_LIVE_EXE), {(folder.path() / "live.txt").wstring()});
   ASSERT_NE(second.waitForWindow(), nullptr);
-  const auto shown = std::chrono::steady_clock::now();
+  // Within two of the list's lives: a list that never ages fails.
   ASSERT_TRUE(waitUntil([&] { return live().size() == 1; }, 3));
-  EXPECT_LT(std::chrono::steady_clock::now() - shown, std::chrono::milliseconds(1600));
   EXPECT_EQ(live().front()->processIdentifier(), static_cast<int>(second.pid()));
   EXPECT_TRUE(accessibility->isProcessTrustedWithOptions(false));
 }
@@ -296,16 +277,6 @@ TEST(UserActivityTest, AnInputTickAheadOfNowCountsAsInputNow) {
   EXPECT_EQ(millisecondsSinceInput(0x80000000, 0), 0u);
   EXPECT_EQ(millisecondsSinceInput(0xFFFFFC18, 1000), 0u);  // across the wrap
   EXPECT_GE(makeUserActivity()->secondsSinceLastUserInput(), 0.0);
-}
-
-TEST(UserActivityTest, BothChecksBeforeASaveAreCheap) {
-  // Asked before every automatic save and four times a second while one
-  // waits; that they see other programs' keys, the end-to-end test shows.
-  const auto user = makeUserActivity();
-  const double cost = microsecondsPerCall(
-      [&] { return user->secondsSinceLastUserInput() < 0 || user->isUserInputHeld(); });
-  std::printf("[ FIGURE   ] both checks %.0f us per call\n", cost);
-  EXPECT_LT(cost, 1000.0);
 }
 
 TEST(WindowsDesktopTest, WordsFactsAndTheLogUnderLocalApplicationData) {

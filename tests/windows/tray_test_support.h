@@ -75,8 +75,9 @@ class ChildProcess {
   bool running() const { return WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
   // Its main window, once it has one.
   HWND window() const { return mainWindowOfProcess(pid_); }
-  // Waits for the window to appear.
-  HWND waitForWindow(double seconds = 10) const {
+  // Waits for the window to appear: a hang guard only, since a Wine
+  // program starts slowly on a loaded machine.
+  HWND waitForWindow(double seconds = 30) const {
     HWND found = nullptr;
     waitUntil([&] { return (found = window()) != nullptr; }, seconds);
     return found;
@@ -96,6 +97,8 @@ struct StandInCounts {
   int stored = -1;
   int dialogs = -1;
   int busy = -1;
+  // When each Ctrl+S came, in seconds on the stand-in's own GetTickCount64.
+  std::vector<double> savedAt;
 };
 
 // Posted to the stand-in Live's window: its set gains unsaved changes.
@@ -103,13 +106,41 @@ inline constexpr UINT kStandInEditMessage = WM_APP + 1;
 // Posted with milliseconds in wParam: it takes no messages for that long.
 inline constexpr UINT kStandInBusyMessage = WM_APP + 2;
 
+inline std::string readWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+// A stand-in's status file, never empty once the stand-in runs. Replaced
+// whole after every event, it may still read as empty under Wine, now and
+// then, while that happens: then it is read again, for 0.2 s at most.
+inline std::string readStatusFile(const std::filesystem::path& statusFile) {
+  std::string text = readWholeFile(statusFile);
+  for (int attempt = 0; attempt < 10 && text.empty(); ++attempt) {
+    Sleep(20);
+    text = readWholeFile(statusFile);
+  }
+  return text;
+}
+
 inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
   StandInCounts counts;
-  std::ifstream in(statusFile);
-  std::string name;
-  int value = 0;
-  while (in >> name >> value) {
-    if (name == "saves") {
+  std::istringstream in(readStatusFile(statusFile));
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string name;
+    int value = 0;
+    fields >> name;
+    if (name == "saved-at") {
+      for (unsigned long long tick = 0; fields >> tick;) {
+        counts.savedAt.push_back(static_cast<double>(tick) / 1000);
+      }
+    } else if (!(fields >> value)) {
+      continue;
+    } else if (name == "saves") {
       counts.saves = value;
     } else if (name == "keys") {
       counts.keys = value;
@@ -152,12 +183,5 @@ class TempFolder {
  private:
   std::filesystem::path path_;
 };
-
-inline std::string readWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 }  // namespace qm::windows::test

@@ -11,6 +11,10 @@
 //   dialogs <Save dialogs it opened>
 //   busy <times it stopped taking messages>
 //   typed <the characters typed into it (WM_CHAR), in ASCII>
+//   saved-at <for each Ctrl+S, GetTickCount64 in milliseconds as it came>
+//
+// The tests judge when the saves came by these stamps, not by when they
+// happened to read the file.
 //
 // Options after the file: --minimized starts the window minimised,
 // --hidden never shows it. With --set NAME it shows a set in its title as
@@ -48,6 +52,7 @@ struct Counts {
 
 Counts gCounts;
 std::string gTyped;
+std::string gSavedAt;
 std::wstring gStatusPath;
 
 // The set it shows; an empty name shows none.
@@ -79,11 +84,11 @@ void writeStatus() {
   if (file == nullptr) {
     return;
   }
-  std::fprintf(
-      file,
-      "saves %d\nkeys %d\nactivations %d\nrepeats %d\nstored %d\ndialogs %d\nbusy %d\ntyped %s\n",
-      gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
-      gCounts.dialogs, gCounts.busy, gTyped.c_str());
+  std::fprintf(file,
+               "saves %d\nkeys %d\nactivations %d\nrepeats %d\nstored %d\ndialogs %d\nbusy %d\n"
+               "typed %s\nsaved-at%s\n",
+               gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
+               gCounts.dialogs, gCounts.busy, gTyped.c_str(), gSavedAt.c_str());
   std::fclose(file);
   MoveFileExW(temporary.c_str(), gStatusPath.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
@@ -112,6 +117,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
       if (LOWORD(wParam) == kSaveCommand) {
         ++gCounts.saves;
+        gSavedAt.append(" ").append(std::to_string(GetTickCount64()));
         writeStatus();
         save(window);
       }
