@@ -190,7 +190,11 @@ class Reply {
   const T& operator*() const { return *value_; }
   const T* operator->() const { return &*value_; }
   friend bool operator==(const Reply&, const Reply&) = default;
-  friend bool operator==(const Reply& reply, const T& value) { return reply.value_ == value; }
+  // Compared as a T: for a T that is itself an optional, std::optional's
+  // own operator would take an empty T for "no answer".
+  friend bool operator==(const Reply& reply, const T& value) {
+    return reply.answered() && *reply.value_ == value;
+  }
 
  private:
   Reply() = default;
