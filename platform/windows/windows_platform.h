@@ -79,6 +79,16 @@ bool isLiveExecutableName(std::wstring_view name);
 // keys.
 HWND mainWindowOfProcess(DWORD pid);
 
+// How long Quillmark waits for Live's window to answer one question.
+inline constexpr UINT kAnswerTimeoutMilliseconds = 200;
+
+// Whether the window's thread takes a message within `milliseconds`: no at
+// once for one the system counts as hung (5 s without taking messages), no
+// when the wait runs out. This thread handles no message sent to it
+// meanwhile, so nothing of Quillmark's runs inside the wait; a thread that
+// waits on this one gives no answer until the time is up.
+bool windowAnswers(HWND window, UINT milliseconds);
+
 // Whether keys sent by a process at integrity level `ours` reach one at
 // `theirs`: Windows blocks input to a process of a higher level. An unknown
 // level (its token could not be read) counts as higher.

@@ -99,6 +99,8 @@ struct StandInCounts {
 
 // Posted to the stand-in Live's window: its set gains unsaved changes.
 inline constexpr UINT kStandInEditMessage = WM_APP + 1;
+// Posted to it: it takes no message for wParam milliseconds.
+inline constexpr UINT kStandInHangMessage = WM_APP + 2;
 
 inline StandInCounts readCounts(const std::filesystem::path& statusFile) {
   StandInCounts counts;

@@ -17,9 +17,11 @@
 // unsaved changes), saved at first; with --untitled a set never saved
 // ("Untitled* - Ableton Live 12 Suite"), for which Ctrl+S opens a modal
 // Save dialog owned by its window; --no-mark leaves the mark out of its
-// titles, and --deaf makes it take Ctrl+S and save nothing. Without a set
-// its title is its file name. A posted kEditMessage gives the set unsaved
-// changes.
+// titles, and --deaf makes it take Ctrl+S and save nothing; --plug-in opens
+// a plug-in's window beside it, a modeless "#32770" dialog that its window
+// owns. Without a set its title is its file name. A posted kEditMessage
+// gives the set unsaved changes; a posted kHangMessage stops it taking
+// messages for wParam milliseconds, as a Live that hangs.
 #include <windows.h>
 
 #include <cstdio>
@@ -29,6 +31,7 @@ namespace {
 
 constexpr WORD kSaveCommand = 1;
 constexpr UINT kEditMessage = WM_APP + 1;
+constexpr UINT kHangMessage = WM_APP + 2;
 
 struct Counts {
   int saves = 0;
@@ -112,6 +115,9 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
       gSet.unsaved = true;
       showTitle(window);
       return 0;
+    case kHangMessage:
+      Sleep(static_cast<DWORD>(wParam));
+      return 0;
     case WM_KEYDOWN:
       ++gCounts.keys;
       writeStatus();
@@ -145,6 +151,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   gStatusPath = arguments[1];
   int show = SW_SHOWNORMAL;
+  bool plugIn = false;
   for (int i = 2; i < count; ++i) {
     if (std::wstring(arguments[i]) == L"--minimized") {
       show = SW_SHOWMINIMIZED;
@@ -160,6 +167,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       gSet.markShown = false;
     } else if (std::wstring(arguments[i]) == L"--deaf") {
       gSet.deaf = true;
+    } else if (std::wstring(arguments[i]) == L"--plug-in") {
+      plugIn = true;
     }
   }
   wchar_t title[MAX_PATH] = L"";
@@ -181,6 +190,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   showTitle(window);
   writeStatus();
   ShowWindow(window, show);
+  if (plugIn) {
+    // Where it opens, a plug-in's editor does not keep Live from saving.
+    struct alignas(DWORD) {
+      DLGTEMPLATE header{WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 300, 40, 160, 90};
+      WORD menu = 0, windowClass = 0, title = 0;
+    } editor;
+    CreateDialogIndirectParamW(
+        instance, &editor.header, window,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+  }
 
   ACCEL save{FCONTROL | FVIRTKEY, 'S', kSaveCommand};
   const HACCEL accelerators = CreateAcceleratorTableW(&save, 1);
