@@ -3,8 +3,8 @@
 // (which takes the text the system keeps and never waits on a busy Live),
 // its modal dialogs, and title changes announced through a WinEvent hook.
 // Whether Live answers at all is asked of its main window with one WM_NULL
-// that waits at most kAnswerTimeoutMilliseconds: the text the system keeps would read
-// fine from a Live that hangs.
+// that waits at most kAnswerTimeoutMilliseconds: the text the system keeps
+// reads fine from a Live that hangs.
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
