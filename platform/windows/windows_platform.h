@@ -132,9 +132,14 @@ std::optional<TrayIconCall> lastTrayIconCall(DWORD operation);
 std::optional<bool> sessionLockedAfter(WPARAM sessionChange,
                                        const std::function<std::optional<bool>()>& lockedNow);
 // WTSSessionInfoEx's SessionFlags: locked, unlocked, or none when unknown.
-std::optional<bool> lockedFromSessionFlags(LONG sessionFlags);
+// `reversed` for Windows 7 and Server 2008 R2, which swap the two values.
+std::optional<bool> lockedFromSessionFlags(LONG sessionFlags, bool reversed = false);
+// What a WTSINFOEXW record of `size` bytes says of the lock; none unless it
+// is a whole level-1 record with a known flag (the lock flag is 0, so a
+// zeroed record says nothing).
+std::optional<bool> lockedFromSessionInfo(const void* buffer, DWORD size, bool flagsReversed);
 // Whether the session is locked now, as WTSQuerySessionInformationW tells;
-// none when the query fails or cannot tell (Wine may not answer it).
+// none when the query fails or cannot tell (Wine 8 does not answer it).
 std::optional<bool> sessionLockedNow(DWORD sessionId);
 
 // Milliseconds between GetLastInputInfo's dwTime and GetTickCount()'s now.
