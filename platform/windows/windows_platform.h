@@ -30,7 +30,9 @@ class WinRunLoop : public RunLoop {
   virtual int run() = 0;
 };
 
-std::unique_ptr<WinRunLoop> makeRunLoop();
+// `wallClock`, when given, stands for the system's in now() (for tests
+// that set the clock); timers never read it.
+std::unique_ptr<WinRunLoop> makeRunLoop(std::function<Date()> wallClock = {});
 std::unique_ptr<Workspace> makeWorkspace();
 std::unique_ptr<Accessibility> makeAccessibility(Workspace& workspace);
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
