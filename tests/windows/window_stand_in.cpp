@@ -80,7 +80,13 @@ void writeStatus() {
                gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
                gCounts.dialogs, gTyped.c_str());
   std::fclose(file);
-  MoveFileExW(temporary.c_str(), gStatusPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // A test reading the file at this instant keeps it from being replaced; a
+  // write lost then would leave the counts behind until the next event.
+  for (int attempt = 0; attempt < 200 && !MoveFileExW(temporary.c_str(), gStatusPath.c_str(),
+                                                      MOVEFILE_REPLACE_EXISTING);
+       ++attempt) {
+    Sleep(1);
+  }
 }
 
 void save(HWND window) {
