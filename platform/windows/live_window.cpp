@@ -2,6 +2,9 @@
 // among its process's top-level windows, its title read with GetWindowTextW
 // (which takes the text the system keeps and never waits on a busy Live),
 // its modal dialogs, and title changes announced through a WinEvent hook.
+// Whether Live answers at all is asked of its main window with one WM_NULL
+// that waits at most kAnswerTimeoutMilliseconds: the text the system keeps
+// reads fine from a Live that hangs.
 // windows.h comes first: the other Win32 headers build on it.
 #include <windows.h>
 
@@ -11,7 +14,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <utility>
 
 #include "live_title.h"
@@ -57,33 +59,38 @@ LONGLONG restoredArea(HWND window) {
   return LONGLONG{rect.right - rect.left} * (rect.bottom - rect.top);
 }
 
+DWORD processOf(HWND window) {
+  DWORD pid = 0;
+  return GetWindowThreadProcessId(window, &pid) != 0 ? pid : 0;
+}
+
 // One pass over the top-level windows of a process.
 struct ProcessWindows {
   DWORD pid = 0;
   HWND titled = nullptr;   // the first whose title carries Live's suffix
   HWND largest = nullptr;  // the largest that no other window owns
   LONGLONG largestArea = -1;
-  bool dialog = false;  // a visible "#32770" window
+  // A visible window whose owner, a window of the process, is disabled: a
+  // modal dialog, which disables its owner while it runs. A plug-in's own
+  // windows, dialogs or not, leave their owner enabled.
+  bool modalDialog = false;
 
   HWND main() const { return titled != nullptr ? titled : largest; }
 };
 
 BOOL CALLBACK considerWindow(HWND window, LPARAM context) {
   auto& windows = *reinterpret_cast<ProcessWindows*>(context);
-  DWORD pid = 0;
-  if (GetWindowThreadProcessId(window, &pid) == 0 || pid != windows.pid ||
-      !IsWindowVisible(window)) {
+  if (processOf(window) != windows.pid || !IsWindowVisible(window)) {
     return TRUE;
   }
-  wchar_t windowClass[16] = L"";
-  GetClassNameW(window, windowClass, 16);
-  if (std::wstring_view(windowClass) == L"#32770") {
-    windows.dialog = true;
+  const HWND owner = GetWindow(window, GW_OWNER);
+  if (owner != nullptr && IsWindowEnabled(owner) == FALSE && processOf(owner) == windows.pid) {
+    windows.modalDialog = true;
   }
   if (windows.titled == nullptr && isLiveTitle(window)) {
     windows.titled = window;
   }
-  if (GetWindow(window, GW_OWNER) == nullptr) {
+  if (owner == nullptr) {
     const LONGLONG area = restoredArea(window);
     if (area > windows.largestArea) {
       windows.largest = window;
@@ -227,15 +234,33 @@ class TitleObservation final : public Observation {
 class WinApplicationWindows final : public ApplicationWindows {
  public:
   Reply<std::optional<std::string>> mainWindowTitle(int pid) override {
-    return mainTitleOf(static_cast<DWORD>(pid));
+    const HWND main = mainWindowOfProcess(static_cast<DWORD>(pid));
+    if (main == nullptr) {
+      return std::optional<std::string>();
+    }
+    if (!answers(main)) {
+      return Reply<std::optional<std::string>>::noAnswer();
+    }
+    const std::optional<std::wstring> title = windowText(main);
+    if (!title) {
+      return std::optional<std::string>();
+    }
+    return std::optional<std::string>(narrow(*title));
   }
 
-  // A modal dialog disables its owner; Live's own dialogs (Save, Export)
-  // and message boxes are "#32770" windows.
+  // Only what makes Live modal: its main window disabled (a message box or
+  // a common dialog of its own), or a dialog that disabled another of its
+  // windows (a plug-in's window that asks something).
   Reply<bool> showsModalDialog(int pid) override {
     const ProcessWindows windows = windowsOfProcess(static_cast<DWORD>(pid));
     const HWND main = windows.main();
-    return windows.dialog || (main != nullptr && IsWindowEnabled(main) == FALSE);
+    if (main == nullptr) {
+      return windows.modalDialog;
+    }
+    if (!answers(main)) {
+      return Reply<bool>::noAnswer();
+    }
+    return windows.modalDialog || IsWindowEnabled(main) == FALSE;
   }
 
   ObservationRef observeTitleChanges(
@@ -247,6 +272,26 @@ class WinApplicationWindows final : public ApplicationWindows {
     }
     return observation;
   }
+
+ private:
+  // A window that gave no answer is not asked again within the next
+  // timeout, so a look (the title, then the dialog) waits once, not twice.
+  // One that is gone answers: what is read of it then is "none".
+  bool answers(HWND window) {
+    if (window == silent_ && GetTickCount64() - silentSince_ < kAnswerTimeoutMilliseconds) {
+      return false;
+    }
+    if (windowAnswers(window, kAnswerTimeoutMilliseconds) || IsWindow(window) == FALSE) {
+      silent_ = nullptr;
+      return true;
+    }
+    silent_ = window;
+    silentSince_ = GetTickCount64();
+    return false;
+  }
+
+  HWND silent_ = nullptr;
+  ULONGLONG silentSince_ = 0;
 };
 
 class TrayNotifications final : public Notifications {
@@ -257,6 +302,16 @@ class TrayNotifications final : public Notifications {
 };
 
 }  // namespace
+
+bool windowAnswers(HWND window, UINT milliseconds) {
+  // Reads what the system keeps of the thread, and waits for nothing.
+  if (IsHungAppWindow(window) != FALSE) {
+    return false;
+  }
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, milliseconds,
+                             &result) != 0;
+}
 
 HWND mainWindowOfProcess(DWORD pid) {
   return windowsOfProcess(pid).main();

@@ -2,8 +2,11 @@
 // Win32 timer is armed for the earliest due callback; modal loops (message
 // boxes, the tray menu) dispatch its WM_TIMER too, so repeating timers keep
 // firing there, while delayed calls wait until the modal loop has ended.
+// Every due time is on the tick count, which never jumps: setting the wall
+// clock moves neither a timer's grid nor a delayed call.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -19,7 +22,7 @@ constexpr double kShortestInterval = 0.0001;
 
 struct Entry {
   std::uint64_t order = 0;
-  Date due = 0;
+  double due = 0;       // on monotonicNow()
   double interval = 0;  // 0 for a delayed call
   std::function<void()> callback;
   bool valid = true;
@@ -49,7 +52,7 @@ class Win32Timer final : public Timer {
 
 class Win32RunLoop final : public WinRunLoop {
  public:
-  Win32RunLoop() {
+  explicit Win32RunLoop(std::function<Date()> wallClock) : wallClock_(std::move(wallClock)) {
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = &Win32RunLoop::windowProcedure;
@@ -74,6 +77,9 @@ class Win32RunLoop final : public WinRunLoop {
   double monotonicNow() const override { return static_cast<double>(GetTickCount64()) / 1000.0; }
 
   Date now() const override {
+    if (wallClock_) {
+      return wallClock_();
+    }
     FILETIME time{};
     GetSystemTimePreciseAsFileTime(&time);
     const std::uint64_t ticks = (std::uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime;
@@ -86,7 +92,7 @@ class Win32RunLoop final : public WinRunLoop {
     auto entry = std::make_shared<Entry>();
     entry->order = nextOrder_++;
     entry->interval = interval > 0 ? interval : kShortestInterval;
-    entry->due = now() + entry->interval;
+    entry->due = monotonicNow() + entry->interval;
     entry->callback = std::move(callback);
     entries_.push_back(entry);
     arm();
@@ -96,7 +102,7 @@ class Win32RunLoop final : public WinRunLoop {
   void performAfterDelay(double delay, std::function<void()> callback) override {
     auto entry = std::make_shared<Entry>();
     entry->order = nextOrder_++;
-    entry->due = now() + std::max(0.0, delay);
+    entry->due = monotonicNow() + std::max(0.0, delay);
     entry->callback = std::move(callback);
     entries_.push_back(std::move(entry));
     arm();
@@ -140,7 +146,7 @@ class Win32RunLoop final : public WinRunLoop {
   }
 
   void fireDueEntries() {
-    const Date current = now();
+    const double current = monotonicNow();
     std::vector<std::shared_ptr<Entry>> due;
     for (const auto& entry : entries_) {
       if (eligible(*entry) && entry->due <= current) {
@@ -157,7 +163,7 @@ class Win32RunLoop final : public WinRunLoop {
       }
       if (entry->interval > 0) {
         // Late or not, it fires once and stays on its grid.
-        const double behind = now() - entry->due;
+        const double behind = monotonicNow() - entry->due;
         const double periods = behind >= 0 ? std::floor(behind / entry->interval) + 1 : 1;
         entry->due += periods * entry->interval;
       } else {
@@ -178,7 +184,7 @@ class Win32RunLoop final : public WinRunLoop {
   }
 
   void arm() {
-    std::optional<Date> earliest;
+    std::optional<double> earliest;
     for (const auto& entry : entries_) {
       if (eligible(*entry) && (!earliest || entry->due < *earliest)) {
         earliest = entry->due;
@@ -188,12 +194,13 @@ class Win32RunLoop final : public WinRunLoop {
       KillTimer(window_, kWakeTimerId);
       return;
     }
-    const double wait = std::max(0.0, *earliest - now());
+    const double wait = std::max(0.0, *earliest - monotonicNow());
     const double milliseconds = std::min(std::ceil(wait * 1000.0), double{USER_TIMER_MAXIMUM});
     SetTimer(window_, kWakeTimerId,
              std::max<UINT>(USER_TIMER_MINIMUM, static_cast<UINT>(milliseconds)), nullptr);
   }
 
+  std::function<Date()> wallClock_;
   HWND window_ = nullptr;
   std::vector<std::shared_ptr<Entry>> entries_;
   std::uint64_t nextOrder_ = 0;
@@ -202,8 +209,8 @@ class Win32RunLoop final : public WinRunLoop {
 
 }  // namespace
 
-std::unique_ptr<WinRunLoop> makeRunLoop() {
-  return std::make_unique<Win32RunLoop>();
+std::unique_ptr<WinRunLoop> makeRunLoop(std::function<Date()> wallClock) {
+  return std::make_unique<Win32RunLoop>(std::move(wallClock));
 }
 
 }  // namespace qm::windows

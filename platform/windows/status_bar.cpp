@@ -705,48 +705,6 @@ std::optional<bool> sessionLockedAfter(WPARAM sessionChange,
   }
 }
 
-std::optional<bool> lockedFromSessionFlags(LONG sessionFlags) {
-  // WTS_SESSIONSTATE_LOCK and WTS_SESSIONSTATE_UNLOCK; anything else,
-  // WTS_SESSIONSTATE_UNKNOWN included, tells nothing.
-  switch (sessionFlags) {
-    case 0:
-      return true;
-    case 1:
-      return false;
-    default:
-      return std::nullopt;
-  }
-}
-
-std::optional<bool> sessionLockedNow(DWORD sessionId) {
-  // WTSINFOEXW up to its flags; MinGW's headers lack it (Windows 7 and later).
-  struct InfoExLevel1Head {
-    ULONG sessionId;
-    WTS_CONNECTSTATE_CLASS sessionState;
-    LONG sessionFlags;
-  };
-  struct InfoExHead {
-    DWORD level;
-    alignas(LARGE_INTEGER) InfoExLevel1Head level1;
-  };
-  constexpr auto kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);
-  LPWSTR buffer = nullptr;
-  DWORD size = 0;
-  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, kSessionInfoEx, &buffer,
-                                   &size)) {
-    return std::nullopt;
-  }
-  std::optional<bool> locked;
-  if (buffer != nullptr && size >= sizeof(InfoExHead)) {
-    const auto* info = reinterpret_cast<const InfoExHead*>(buffer);
-    if (info->level == 1) {
-      locked = lockedFromSessionFlags(info->level1.sessionFlags);
-    }
-  }
-  WTSFreeMemory(buffer);
-  return locked;
-}
-
 bool showTrayBalloon(const std::wstring& title, const std::wstring& body) {
   return !liveStatusItems().empty() && liveStatusItems().back()->showBalloon(title, body);
 }

@@ -4,7 +4,10 @@
 #include <windows.h>
 
 #include <shlobj.h>
+#include <versionhelpers.h>
+#include <wtsapi32.h>
 
+#include <cstddef>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -16,6 +19,44 @@
 
 namespace qm::windows {
 namespace {
+
+// WTSINFOEXW as Windows 7 and later define it; MinGW's headers lack it.
+struct SessionInfoExLevel1 {
+  ULONG sessionId;
+  WTS_CONNECTSTATE_CLASS sessionState;
+  LONG sessionFlags;
+  WCHAR winStationName[WINSTATIONNAME_LENGTH + 1];
+  WCHAR userName[USERNAME_LENGTH + 1];
+  WCHAR domainName[DOMAIN_LENGTH + 1];
+  LARGE_INTEGER logonTime;
+  LARGE_INTEGER connectTime;
+  LARGE_INTEGER disconnectTime;
+  LARGE_INTEGER lastInputTime;
+  LARGE_INTEGER currentTime;
+  DWORD incomingBytes;
+  DWORD outgoingBytes;
+  DWORD incomingFrames;
+  DWORD outgoingFrames;
+  DWORD incomingCompressedBytes;
+  DWORD outgoingCompressedBytes;
+};
+struct SessionInfoEx {
+  DWORD level;
+  union {
+    SessionInfoExLevel1 level1;
+  } data;
+};
+constexpr auto kSessionInfoEx = static_cast<WTS_INFO_CLASS>(25);  // WTSSessionInfoEx
+constexpr LONG kSessionStateLock = 0;                             // WTS_SESSIONSTATE_LOCK
+constexpr LONG kSessionStateUnlock = 1;                           // WTS_SESSIONSTATE_UNLOCK
+
+// Windows 7 and Server 2008 R2 (6.1) give the lock and unlock flags the
+// wrong way round. VerifyVersionInfoW may claim 6.2 for a later Windows
+// that the manifest does not name, never 6.1.
+bool sessionFlagsReversed() {
+  static const bool reversed = IsWindows7OrGreater() && !IsWindows8OrGreater();
+  return reversed;
+}
 
 // One argument as CommandLineToArgvW reads it back: quoted when it holds
 // blanks or quotes, with the backslashes before a quote doubled.
@@ -142,8 +183,7 @@ class Win32System final : public System {
   // Windows shows no first-launch alert; nothing asks to come forward.
   void activate() override {}
 
-  // Not read yet: the lock is known from the session's messages.
-  std::optional<bool> sessionIsLocked() override { return std::nullopt; }
+  std::optional<bool> sessionIsLocked() override { return sessionLockedNow(WTS_CURRENT_SESSION); }
 
   std::string shortTimeString(Date date) override {
     // Seconds since 1970 to the 100 ns steps since 1601 of a FILETIME.
@@ -164,6 +204,42 @@ class Win32System final : public System {
 };
 
 }  // namespace
+
+std::optional<bool> lockedFromSessionFlags(LONG sessionFlags, bool reversed) {
+  // Anything else, WTS_SESSIONSTATE_UNKNOWN included, tells nothing.
+  switch (sessionFlags) {
+    case kSessionStateLock:
+      return !reversed;
+    case kSessionStateUnlock:
+      return reversed;
+    default:
+      return std::nullopt;
+  }
+}
+
+std::optional<bool> lockedFromSessionInfo(const void* buffer, DWORD size, bool flagsReversed) {
+  // The lock flag is 0: only a whole level-1 record may say "locked".
+  if (buffer == nullptr || size < sizeof(SessionInfoEx)) {
+    return std::nullopt;
+  }
+  const auto* info = static_cast<const SessionInfoEx*>(buffer);
+  if (info->level != 1) {
+    return std::nullopt;
+  }
+  return lockedFromSessionFlags(info->data.level1.sessionFlags, flagsReversed);
+}
+
+std::optional<bool> sessionLockedNow(DWORD sessionId) {
+  LPWSTR buffer = nullptr;
+  DWORD size = 0;
+  if (!WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, sessionId, kSessionInfoEx, &buffer,
+                                   &size)) {
+    return std::nullopt;
+  }
+  const std::optional<bool> locked = lockedFromSessionInfo(buffer, size, sessionFlagsReversed());
+  WTSFreeMemory(buffer);
+  return locked;
+}
 
 std::unique_ptr<System> makeSystem() {
   return std::make_unique<Win32System>();

@@ -30,7 +30,9 @@ class WinRunLoop : public RunLoop {
   virtual int run() = 0;
 };
 
-std::unique_ptr<WinRunLoop> makeRunLoop();
+// `wallClock`, when given, stands for the system's in now() (for tests
+// that set the clock); timers never read it.
+std::unique_ptr<WinRunLoop> makeRunLoop(std::function<Date()> wallClock = {});
 std::unique_ptr<Workspace> makeWorkspace();
 std::unique_ptr<Accessibility> makeAccessibility(Workspace& workspace);
 std::unique_ptr<KeyboardEvents> makeKeyboardEvents();
@@ -79,6 +81,16 @@ bool isLiveExecutableName(std::wstring_view name);
 // keys.
 HWND mainWindowOfProcess(DWORD pid);
 
+// How long Quillmark waits for Live's window to answer one question.
+inline constexpr UINT kAnswerTimeoutMilliseconds = 200;
+
+// Whether the window's thread takes a message within `milliseconds`: no at
+// once for one the system counts as hung (5 s without taking messages), no
+// when the wait runs out. This thread handles no message sent to it
+// meanwhile, so nothing of Quillmark's runs inside the wait; a thread that
+// waits on this one gives no answer until the time is up.
+bool windowAnswers(HWND window, UINT milliseconds);
+
 // Whether keys sent by a process at integrity level `ours` reach one at
 // `theirs`: Windows blocks input to a process of a higher level. An unknown
 // level (its token could not be read) counts as higher.
@@ -122,9 +134,14 @@ std::optional<TrayIconCall> lastTrayIconCall(DWORD operation);
 std::optional<bool> sessionLockedAfter(WPARAM sessionChange,
                                        const std::function<std::optional<bool>()>& lockedNow);
 // WTSSessionInfoEx's SessionFlags: locked, unlocked, or none when unknown.
-std::optional<bool> lockedFromSessionFlags(LONG sessionFlags);
+// `reversed` for Windows 7 and Server 2008 R2, which swap the two values.
+std::optional<bool> lockedFromSessionFlags(LONG sessionFlags, bool reversed = false);
+// What a WTSINFOEXW record of `size` bytes says of the lock; none unless it
+// is a whole level-1 record with a known flag (the lock flag is 0, so a
+// zeroed record says nothing).
+std::optional<bool> lockedFromSessionInfo(const void* buffer, DWORD size, bool flagsReversed);
 // Whether the session is locked now, as WTSQuerySessionInformationW tells;
-// none when the query fails or cannot tell (Wine may not answer it).
+// none when the query fails or cannot tell (Wine 8 does not answer it).
 std::optional<bool> sessionLockedNow(DWORD sessionId);
 
 // Milliseconds between GetLastInputInfo's dwTime and GetTickCount()'s now.

@@ -68,9 +68,15 @@ void showWindow(HWND window, int command) {
   }
 }
 
+// How long the foreground fallback waits for each window to answer.
+constexpr UINT kForegroundProbeMilliseconds = 100;
+
 // Windows lets a process take the foreground only in some situations; a
-// process attached to the input of the foreground thread may. Not to a hung
-// window's thread: its input queue would hold Quillmark's too.
+// process attached to the input of the foreground thread may. Never to a
+// thread that does not answer now: while attached, the two threads share
+// one input queue, and a hung one would stall Quillmark's too. The window
+// is raised by a request posted to its own thread, so a Live that stops
+// answering in between holds nothing up.
 void bringToForeground(HWND window) {
   if (SetForegroundWindow(window)) {
     return;
@@ -78,9 +84,11 @@ void bringToForeground(HWND window) {
   const HWND foreground = GetForegroundWindow();
   const DWORD foregroundThread = GetWindowThreadProcessId(foreground, nullptr);
   const DWORD ownThread = GetCurrentThreadId();
-  if (foreground != nullptr && foregroundThread != ownThread && !IsHungAppWindow(foreground) &&
-      !IsHungAppWindow(window) && AttachThreadInput(ownThread, foregroundThread, TRUE)) {
-    BringWindowToTop(window);
+  if (foreground != nullptr && foregroundThread != ownThread &&
+      windowAnswers(foreground, kForegroundProbeMilliseconds) &&
+      windowAnswers(window, kForegroundProbeMilliseconds) &&
+      AttachThreadInput(ownThread, foregroundThread, TRUE)) {
+    SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_ASYNCWINDOWPOS);
     SetForegroundWindow(window);
     AttachThreadInput(ownThread, foregroundThread, FALSE);
   }

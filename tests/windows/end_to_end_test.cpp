@@ -528,8 +528,11 @@ class LiveSetEndToEndTest : public EndToEndTest {
   const std::string sent = "Autosave command sent successfully.";
 };
 
+// A plug-in's window stays open beside Live's throughout: a modeless
+// "#32770" dialog, which holds no save back.
 TEST_F(LiveSetEndToEndTest, SaveConfirmedThenNoneWhileNothingChangedThenTheNextChangeSaved) {
-  start({L"--set", L"Jam Session"}, true);
+  start({L"--set", L"Jam Session", L"--plug-in"}, true);
+  EXPECT_TRUE(showsWindow(live->pid(), L"#32770"));
   ASSERT_TRUE(waitUntil([&] { return lines("Live saved “Jam Session”.") == 1; }, 30))
       << readWholeFile(logPath) << readWholeFile(liveStatus);
   const double confirmed = secondsSince(started);
@@ -556,6 +559,8 @@ TEST_F(LiveSetEndToEndTest, SaveConfirmedThenNoneWhileNothingChangedThenTheNextC
   EXPECT_TRUE(waitUntil([&] { return lines("Live saved “Jam Session”.") == 2; }, 2));
   EXPECT_EQ(lines(sent), 2);
   EXPECT_EQ(readCounts(keeperStatus).keys, 0);
+  EXPECT_TRUE(showsWindow(live->pid(), L"#32770"));
+  EXPECT_EQ(lines("Autosave waiting: Live is showing a dialog."), 0) << readWholeFile(logPath);
   std::printf("[ FIGURE   ] save confirmed %.1f s after start\n", confirmed);
 }
 

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
@@ -44,13 +47,13 @@ class OwnWindow {
 };
 
 // A modeless dialog: a visible "#32770" window that disables nothing.
-HWND openModelessDialog() {
+HWND openModelessDialog(HWND owner) {
   struct alignas(DWORD) {
     DLGTEMPLATE header{WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 0, 0, 120, 60};
     WORD menu = 0, windowClass = 0, title = 0;
   } dialogTemplate;
   return CreateDialogIndirectParamW(
-      GetModuleHandleW(nullptr), &dialogTemplate.header, nullptr,
+      GetModuleHandleW(nullptr), &dialogTemplate.header, owner,
       [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
 }
 
@@ -89,7 +92,7 @@ TEST_F(LiveWindowTest, MainWindowIsTheOneWithLiveTitleElseTheLargestUnowned) {
   EXPECT_EQ(windows->mainWindowTitle(ownPid), narrow(longName) + narrow(kSuffix));
 }
 
-TEST_F(LiveWindowTest, DisabledMainWindowOrVisibleDialogReadsAsModal) {
+TEST_F(LiveWindowTest, OnlyAWindowThatMakesLiveModalReadsAsADialog) {
   const OwnWindow live((L"Set" + std::wstring(kSuffix)).c_str(), 300, 200);
   EXPECT_EQ(windows->showsModalDialog(ownPid), false);
   EnableWindow(live.handle(), FALSE);
@@ -97,12 +100,24 @@ TEST_F(LiveWindowTest, DisabledMainWindowOrVisibleDialogReadsAsModal) {
   EnableWindow(live.handle(), TRUE);
   EXPECT_EQ(windows->showsModalDialog(ownPid), false);
 
-  const HWND dialog = openModelessDialog();
-  ASSERT_NE(dialog, nullptr);
-  EXPECT_EQ(windows->showsModalDialog(ownPid), true);
-  hide(dialog);
+  // A plug-in's window, and a modeless dialog of its own or of Live's
+  // window: Live takes its keys as before.
+  const OwnWindow plugIn(L"Operator/1-Audio", 200, 100, live.handle());
+  const HWND plugInDialog = openModelessDialog(plugIn.handle());
+  const HWND liveDialog = openModelessDialog(live.handle());
+  ASSERT_NE(plugInDialog, nullptr);
+  ASSERT_NE(liveDialog, nullptr);
   EXPECT_EQ(windows->showsModalDialog(ownPid), false);
-  DestroyWindow(dialog);
+  // The plug-in's dialog turns modal: it disabled the plug-in's window.
+  EnableWindow(plugIn.handle(), FALSE);
+  EXPECT_EQ(windows->showsModalDialog(ownPid), true);
+  hide(plugInDialog);
+  EXPECT_EQ(windows->showsModalDialog(ownPid), false);
+  EnableWindow(plugIn.handle(), TRUE);
+  DestroyWindow(plugInDialog);
+  hide(liveDialog);
+  DestroyWindow(liveDialog);
+
   EXPECT_EQ(windows->showsModalDialog(0x7FFFFFF0), false);  // no such process
   EXPECT_EQ(windows->mainWindowTitle(0x7FFFFFF0), std::nullopt);
 }
@@ -121,6 +136,76 @@ TEST_F(LiveWindowTest, StandInSaveDialogIsModalWhileTheTitleStays) {
   EXPECT_EQ(readCounts(folder.path() / "live.txt").dialogs, 1);
   EXPECT_EQ(windows->mainWindowTitle(pid), "Untitled* - Ableton Live 12 Suite");
   EXPECT_EQ(mainWindowOfProcess(live.pid()), window);
+}
+
+// A Live that takes no messages: both reads say "no answer" while it hangs,
+// each look waiting about one timeout at most (none once the system counts
+// it hung, after 5 s), and the same reads answer again when it is back.
+TEST_F(LiveWindowTest, HungLiveGivesNoAnswerForTitleAndDialogUntilItIsBack) {
+  ChildProcess live(widen(QM_STAND_IN_LIVE_EXE),
+                    {(folder.path() / "live.txt").wstring(), L"--set", L"Song", L"--plug-in"});
+  const HWND window = live.waitForWindow();
+  ASSERT_NE(window, nullptr);
+  const int pid = static_cast<int>(live.pid());
+  EXPECT_EQ(windows->mainWindowTitle(pid), "Song [Song] - Ableton Live 12 Suite");
+  EXPECT_EQ(windows->showsModalDialog(pid), false);
+
+  struct Look {
+    double milliseconds = 0;
+    bool hung = false;  // as the system counted it before the look
+    bool titleAnswered = false;
+    bool dialogAnswered = false;
+  };
+  const auto look = [&] {
+    Look taken;
+    taken.hung = IsHungAppWindow(window) != FALSE;
+    const auto start = std::chrono::steady_clock::now();
+    taken.titleAnswered = windows->mainWindowTitle(pid).answered();
+    taken.dialogAnswered = windows->showsModalDialog(pid).answered();
+    taken.milliseconds =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    return taken;
+  };
+
+  const double hangSeconds = 7;
+  PostMessageW(window, kStandInBusyMessage, static_cast<WPARAM>(hangSeconds * 1000), 0);
+  const auto posted = std::chrono::steady_clock::now();
+  const auto since = [&] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - posted).count();
+  };
+  // Once it hangs, every look until shortly before its end finds no answer.
+  ASSERT_TRUE(waitUntil([&] { return !look().titleAnswered; }, 2));
+  std::vector<Look> looks;
+  while (since() < hangSeconds - 0.7) {
+    looks.push_back(look());
+    // Past the timeout: a window that gave no answer just now is not asked
+    // again at once.
+    Sleep(300);
+  }
+  std::vector<double> waiting;
+  std::vector<double> counted;
+  for (const Look& taken : looks) {
+    EXPECT_FALSE(taken.titleAnswered);
+    EXPECT_FALSE(taken.dialogAnswered);
+    EXPECT_LT(taken.milliseconds, 2000.0);  // a guard against a wait on the hang itself
+    (taken.hung ? counted : waiting).push_back(taken.milliseconds);
+  }
+  const auto median = [](std::vector<double> values) {
+    if (values.empty()) {
+      return -1.0;
+    }
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+  };
+  std::printf(
+      "[ FIGURE   ] one look at a hung Live: %.0f ms (median of %zu) before the system counts it "
+      "hung, %.1f ms (median of %zu) after; timeout %u ms\n",
+      median(waiting), waiting.size(), median(counted), counted.size(), kAnswerTimeoutMilliseconds);
+
+  // Back: the same reads answer.
+  ASSERT_TRUE(waitUntil([&] { return windows->mainWindowTitle(pid).answered(); }, 5));
+  EXPECT_EQ(windows->mainWindowTitle(pid), "Song [Song] - Ableton Live 12 Suite");
+  EXPECT_EQ(windows->showsModalDialog(pid), false);
 }
 
 TEST_F(LiveWindowTest, TitleChangesAreAnnouncedWithTheTitleOfThatInstant) {

@@ -1,8 +1,10 @@
 // The run loop over real Win32 timers: the repeating timer's grid, a late
-// timer after the main thread was blocked, and timers that keep firing
-// inside a message box and the tray menu while delayed calls wait.
+// timer after the main thread was blocked, timers that keep firing inside a
+// message box and the tray menu while delayed calls wait, and a wall clock
+// set back or forward that moves none of them.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <vector>
@@ -134,6 +136,34 @@ TEST_F(RunLoopTest, CallbacksMayStopTheirOwnTimerAndDelayedCallsRunInOrder) {
   waitUntil([&] { return order.size() >= 3; }, 10);
   pumpFor(0.1);
   EXPECT_EQ(order, (std::vector<int>{1, 2, 0}));
+}
+
+// The wall clock is set back an hour, then forward an hour: the timer keeps
+// its period, and the delayed call comes neither an hour late nor at once.
+TEST(RunLoopClockTest, SettingTheWallClockMovesNoTimerAndNoDelayedCall) {
+  // A wall clock that runs as the real one does, until it is set.
+  double setBy = 0;
+  const auto origin = std::chrono::steady_clock::now();
+  auto loop = makeRunLoop([&] {
+    return 1.7e9 + setBy +
+           std::chrono::duration<double>(std::chrono::steady_clock::now() - origin).count();
+  });
+  int fired = 0;
+  bool performed = false;
+  TimerRef timer = loop->scheduleRepeatingTimer(0.1, [&] { ++fired; });
+  loop->performAfterDelay(1.0, [&] { performed = true; });
+  ASSERT_TRUE(waitUntil([&] { return fired >= 1; }, 2));
+
+  setBy = -3600;
+  EXPECT_LT(loop->now(), 1.7e9 - 3500);
+  const int beforeBack = fired;
+  EXPECT_TRUE(waitUntil([&] { return fired >= beforeBack + 2; }, 2)) << fired;
+
+  setBy = 3600;
+  pumpFor(0.1);
+  EXPECT_FALSE(performed);
+  EXPECT_TRUE(waitUntil([&] { return performed; }, 2));
+  timer->invalidate();
 }
 
 }  // namespace

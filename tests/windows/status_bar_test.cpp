@@ -9,6 +9,9 @@
 #include <gtest/gtest.h>
 #include <wtsapi32.h>
 
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <string>
@@ -338,11 +341,60 @@ TEST(SessionLockDecisionTest, AConnectTakesTheQuerysAnswerAndNoAnswerChangesNoth
   }
 }
 
-TEST(SessionLockDecisionTest, SessionFlagsReadLockUnlockOrUnknown) {
+TEST(SessionLockDecisionTest, SessionFlagsReadLockUnlockOrUnknownAndWindows7ReversesThem) {
   EXPECT_EQ(lockedFromSessionFlags(0), true);           // WTS_SESSIONSTATE_LOCK
   EXPECT_EQ(lockedFromSessionFlags(1), false);          // WTS_SESSIONSTATE_UNLOCK
   EXPECT_EQ(lockedFromSessionFlags(-1), std::nullopt);  // WTS_SESSIONSTATE_UNKNOWN
   EXPECT_EQ(lockedFromSessionFlags(2), std::nullopt);
+  EXPECT_EQ(lockedFromSessionFlags(0, true), false);
+  EXPECT_EQ(lockedFromSessionFlags(1, true), true);
+  EXPECT_EQ(lockedFromSessionFlags(-1, true), std::nullopt);
+}
+
+// WTSINFOEXW: a DWORD level, then level 1's record at 8 bytes (its times
+// are 8-byte aligned), whose flags follow the session's id and state.
+TEST(SessionLockDecisionTest, OnlyAWholeLevelOneRecordSaysLocked) {
+  // The names, 33, 21 and 18 characters, then 4 bytes to align the times.
+  alignas(8) unsigned char record[8 + 3 * 4 + 2 * (33 + 21 + 18) + 4 + 5 * 8 + 6 * 4] = {};
+  const auto put = [&record](std::size_t at, std::int32_t value) {
+    std::memcpy(record + at, &value, sizeof value);
+  };
+  // Zeroed: level 0, and flags 0 would read "locked".
+  EXPECT_EQ(lockedFromSessionInfo(record, sizeof record, false), std::nullopt);
+  put(0, 1);
+  EXPECT_EQ(lockedFromSessionInfo(record, sizeof record, false), true);
+  EXPECT_EQ(lockedFromSessionInfo(record, sizeof record, true), false);
+  EXPECT_EQ(lockedFromSessionInfo(record, sizeof record - 1, false), std::nullopt);
+  EXPECT_EQ(lockedFromSessionInfo(nullptr, sizeof record, false), std::nullopt);
+  put(16, 1);
+  EXPECT_EQ(lockedFromSessionInfo(record, sizeof record, false), false);
+  put(16, -1);
+  EXPECT_EQ(lockedFromSessionInfo(record, sizeof record, false), std::nullopt);
+  put(0, 2);
+  put(16, 0);
+  EXPECT_EQ(lockedFromSessionInfo(record, sizeof record, false), std::nullopt);
+}
+
+// The system asked as the core asks it at every monitor tick; none when it
+// cannot tell, never a guess.
+TEST(SessionLockDecisionTest, TheSystemAnswersWhatTheSessionQueryTells) {
+  LPWSTR buffer = nullptr;
+  DWORD size = 0;
+  const bool queried = WTSQuerySessionInformationW(WTS_CURRENT_SERVER_HANDLE, WTS_CURRENT_SESSION,
+                                                   static_cast<WTS_INFO_CLASS>(25), &buffer, &size);
+  const DWORD error = queried ? 0 : GetLastError();
+  if (queried) {
+    WTSFreeMemory(buffer);
+  }
+  const std::optional<bool> locked = makeSystem()->sessionIsLocked();
+  std::printf("[ FIGURE   ] WTSSessionInfoEx query %s (error %lu, %lu bytes): session locked %s\n",
+              queried ? "answered" : "failed", static_cast<unsigned long>(error),
+              static_cast<unsigned long>(size), locked ? (*locked ? "yes" : "no") : "unknown");
+  if (!queried) {
+    EXPECT_EQ(locked, std::nullopt);
+  } else {
+    EXPECT_EQ(locked, sessionLockedNow(WTS_CURRENT_SESSION));
+  }
 }
 
 // Another scaling: the drawing is made again at that DPI's small-icon size.

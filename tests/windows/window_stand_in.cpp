@@ -22,12 +22,14 @@
 // unsaved changes), saved at first; with --untitled a set never saved
 // ("Untitled* - Ableton Live 12 Suite"), for which Ctrl+S opens a modal
 // Save dialog owned by its window; --no-mark leaves the mark out of its
-// titles, and --deaf makes it take Ctrl+S and save nothing. Without a set
-// its title is its file name. A posted kEditMessage gives the set unsaved
-// changes; a posted kBusyMessage keeps it from taking messages for wParam
-// milliseconds. With a set it has a File menu as Live's: "Save Live Set" with
-// Ctrl+S, the accelerator's command, and "Save Live Set As..." with
-// Ctrl+Shift+S, which does nothing here.
+// titles, and --deaf makes it take Ctrl+S and save nothing; --plug-in opens
+// a plug-in's window beside it, a modeless "#32770" dialog that its window
+// owns. Without a set its title is its file name. A posted kEditMessage
+// gives the set unsaved changes; a posted kBusyMessage keeps it from taking
+// messages for wParam milliseconds, as a Live that hangs. With a set it has a
+// File menu as Live's: "Save Live Set" with Ctrl+S, the accelerator's
+// command, and "Save Live Set As..." with Ctrl+Shift+S, which does nothing
+// here.
 #include <windows.h>
 
 #include <cstdio>
@@ -90,7 +92,13 @@ void writeStatus() {
                gCounts.saves, gCounts.keys, gCounts.activations, gCounts.repeats, gCounts.stored,
                gCounts.dialogs, gCounts.busy, gTyped.c_str(), gSavedAt.c_str());
   std::fclose(file);
-  MoveFileExW(temporary.c_str(), gStatusPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+  // A test reading the file at this instant keeps it from being replaced; a
+  // write lost then would leave the counts behind until the next event.
+  for (int attempt = 0; attempt < 200 && !MoveFileExW(temporary.c_str(), gStatusPath.c_str(),
+                                                      MOVEFILE_REPLACE_EXISTING);
+       ++attempt) {
+    Sleep(1);
+  }
 }
 
 void save(HWND window) {
@@ -164,6 +172,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   gStatusPath = arguments[1];
   int show = SW_SHOWNORMAL;
+  bool plugIn = false;
   for (int i = 2; i < count; ++i) {
     if (std::wstring(arguments[i]) == L"--minimized") {
       show = SW_SHOWMINIMIZED;
@@ -179,6 +188,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
       gSet.markShown = false;
     } else if (std::wstring(arguments[i]) == L"--deaf") {
       gSet.deaf = true;
+    } else if (std::wstring(arguments[i]) == L"--plug-in") {
+      plugIn = true;
     }
   }
   wchar_t title[MAX_PATH] = L"";
@@ -208,6 +219,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   showTitle(window);
   writeStatus();
   ShowWindow(window, show);
+  if (plugIn) {
+    // Where it opens, a plug-in's editor does not keep Live from saving.
+    struct alignas(DWORD) {
+      DLGTEMPLATE header{WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 300, 40, 160, 90};
+      WORD menu = 0, windowClass = 0, title = 0;
+    } editor;
+    CreateDialogIndirectParamW(
+        instance, &editor.header, window,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+  }
 
   ACCEL save{FCONTROL | FVIRTKEY, 'S', kSaveCommand};
   const HACCEL accelerators = CreateAcceleratorTableW(&save, 1);
