@@ -82,19 +82,6 @@ struct Installation {
   ScratchFolder folder;
 };
 
-// Whether the process shows Quillmark's tray window.
-bool trayWindowOf(DWORD pid) {
-  for (HWND window = FindWindowW(kQuillmarkTrayWindowClass, nullptr); window != nullptr;
-       window = FindWindowExW(nullptr, window, kQuillmarkTrayWindowClass, nullptr)) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    if (owner == pid) {
-      return true;
-    }
-  }
-  return false;
-}
-
 WatcherRunValueOutcome start(const std::wstring& quillmarkPath) {
   WatcherRunValueStart started = installWatcherRunValue(quillmarkPath);
   if (started.restart.joinable()) {
@@ -210,8 +197,9 @@ TEST_F(WatcherAgent, QuillmarkWritesTheRunValueOnceAndLeavesItsFoldersWatcherRun
   // window, which comes after the step.
   HANDLE second = startProcess(quillmark);
   ASSERT_NE(second, nullptr);
-  EXPECT_TRUE(
-      waitUntil([&] { return trayWindowOf(GetProcessId(second)); }, std::chrono::seconds(15)));
+  EXPECT_TRUE(waitUntil(
+      [&] { return test::showsWindowOfClass(GetProcessId(second), kQuillmarkTrayWindowClass); },
+      std::chrono::seconds(15)));
   EXPECT_FALSE(waitUntil([&] { return processesAt(watcher) != started; }, std::chrono::seconds(3)));
   EXPECT_EQ(watcherStarts(), 1u) << test::readFile(log).substr(logBefore);
   const FILETIME rewritten = runKeyWrittenAt();

@@ -297,19 +297,7 @@ TEST_F(WindowsWatcher, StopAsksQuillmarkToQuit) {
   const std::wstring quillmark = windowsPath(QM_QUILLMARK_EXE);
   HANDLE app = startProcess(quillmark);
   const DWORD pid = GetProcessId(app);
-  ASSERT_TRUE(waitUntil(
-      [&] {
-        for (HWND window = FindWindowW(kQuillmarkTrayWindowClass, nullptr); window != nullptr;
-             window = FindWindowExW(nullptr, window, kQuillmarkTrayWindowClass, nullptr)) {
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          if (owner == pid) {
-            return true;
-          }
-        }
-        return false;
-      },
-      10s));
+  ASSERT_TRUE(waitUntil([&] { return showsWindowOfClass(pid, kQuillmarkTrayWindowClass); }, 10s));
   HANDLE stop = startProcess(watcher_, L"--stop");
   EXPECT_EQ(waitForExit(app, 2500), 0);
   EXPECT_EQ(waitForExit(stop, 10000), 0);

@@ -172,4 +172,16 @@ bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   }
 }
 
+bool showsWindowOfClass(DWORD pid, const wchar_t* windowClass) {
+  for (HWND window = FindWindowW(windowClass, nullptr); window != nullptr;
+       window = FindWindowExW(nullptr, window, windowClass, nullptr)) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == pid) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace qm::test

@@ -50,4 +50,8 @@ void endProcessesAt(const std::wstring& imagePath);
 bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit,
                std::chrono::milliseconds* took = nullptr);
 
+// Whether the process shows a top-level window of the class (Quillmark's
+// tray window, say).
+bool showsWindowOfClass(DWORD pid, const wchar_t* windowClass);
+
 }  // namespace qm::test
