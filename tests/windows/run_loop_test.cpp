@@ -25,9 +25,12 @@ class RunLoopTest : public ::testing::Test {
 };
 
 TEST_F(RunLoopTest, RepeatingTimerFiresOnePeriodAfterCreationThenOnItsGrid) {
-  std::vector<Date> fired;
-  const Date created = loop->now();
-  TimerRef timer = loop->scheduleRepeatingTimer(0.2, [&] { fired.push_back(loop->now()); });
+  std::vector<double> fired;
+  // On the clock the timers run on: the tick count is coarse on Windows,
+  // so the wall clock could see a timer a tick early.
+  const double created = loop->monotonicNow();
+  TimerRef timer =
+      loop->scheduleRepeatingTimer(0.2, [&] { fired.push_back(loop->monotonicNow()); });
   ASSERT_TRUE(waitUntil([&] { return fired.size() >= 4; }, 10));
   timer->invalidate();
   EXPECT_FALSE(timer->isValid());
@@ -42,9 +45,12 @@ TEST_F(RunLoopTest, RepeatingTimerFiresOnePeriodAfterCreationThenOnItsGrid) {
 }
 
 TEST_F(RunLoopTest, LateTimerFiresOnceAndStaysOnItsGrid) {
-  std::vector<Date> fired;
-  const Date created = loop->now();
-  TimerRef timer = loop->scheduleRepeatingTimer(0.2, [&] { fired.push_back(loop->now()); });
+  std::vector<double> fired;
+  // On the clock the timers run on: the tick count is coarse on Windows,
+  // so the wall clock could see a timer a tick early.
+  const double created = loop->monotonicNow();
+  TimerRef timer =
+      loop->scheduleRepeatingTimer(0.2, [&] { fired.push_back(loop->monotonicNow()); });
   // The main thread is blocked past three periods; nothing fires meanwhile.
   loop->sleepMicroseconds(700000);
   EXPECT_TRUE(fired.empty());

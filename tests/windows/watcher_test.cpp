@@ -70,8 +70,17 @@ TEST(WindowsWatcherInstance, AMutexThatMayNotBeOpenedIsARunningQuillmark) {
   const HANDLE mutex = CreateMutexW(&attributes, FALSE, name);
   ASSERT_NE(mutex, nullptr);
   ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, name), nullptr);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  const HANDLE opened = OpenMutexW(SYNCHRONIZE, FALSE, name);
+  const DWORD error = GetLastError();
+  if (opened != nullptr) {
+    // Some Wine prefixes let its maker open it all the same: the refusal
+    // cannot be staged there, and a handle left open would read as a
+    // running Quillmark to every later test.
+    CloseHandle(opened);
+    CloseHandle(mutex);
+    GTEST_SKIP() << "this system opened a mutex whose DACL has no entries";
+  }
+  EXPECT_EQ(error, static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(quillmark_instance_running(), 1);
   CloseHandle(mutex);
   EXPECT_EQ(quillmark_instance_running(), 0);
