@@ -252,6 +252,10 @@ class AppDelegate {
   // shows a named set with changes; `unavailable` leaves it to the keys.
   enum class QuietOutcome { pressed, unavailable, noAnswer };
   bool quietSaveApplies();
+  // After a save went out, by the keys or Live's menu: the status, the log
+  // line, a manual save's new schedule and the menu. Returns the time of day
+  // the status shows.
+  std::string noteSaveSent(bool manual, std::string_view logLine);
   QuietOutcome saveQuietlyIsManual(bool manual);
   void quietSaveEnded(bool taken, bool manual);
   enum class SaveOutcome { sent, failed, heldBack };

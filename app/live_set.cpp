@@ -177,8 +177,8 @@ void LiveSetWatch::noteTitle(const std::optional<std::string>& title) {
 void LiveSetWatch::noteOwnSave(const LiveSetTitle& set) {
   heldTitle_.reset();
   endStretch();
-  report(Report{"Saved " + quoted(shownSetName(set.name)) + " at " + timeOfDay_(),
-                "Live saved " + quoted(set.name) + ".", false});
+  report_(Report{"Saved " + quoted(shownSetName(set.name)) + " at " + timeOfDay_(),
+                 "Live saved " + quoted(set.name) + ".", false});
 }
 
 bool LiveSetWatch::titleTellsChanges() const {
@@ -237,7 +237,7 @@ LiveSetWatch::DueSave LiveSetWatch::dueSave() {
 // ---------------------------------------------------------------------------
 // The watch for Live's answer
 
-void LiveSetWatch::keysAboutToBePosted() {
+void LiveSetWatch::saveAboutToBeSent() {
   endWatch();
   // Unanswered, the last title known stands.
   readTitle();
@@ -335,9 +335,9 @@ void LiveSetWatch::lookDuringWatch() {
       return;
     }
     watch_->late = true;
-    report(Report{"Live did not save" + namePart(watch_->set, true),
-                  "Live did not save" + namePart(watch_->set, false) + " within 10 seconds.",
-                  true});
+    report_(Report{"Live did not save" + namePart(watch_->set, true),
+                   "Live did not save" + namePart(watch_->set, false) + " within 10 seconds.",
+                   true});
   }
 }
 
@@ -353,8 +353,8 @@ void LiveSetWatch::judgeWatch(const std::optional<std::string>& title, bool moda
     if (ended.menuOutcome) {
       ended.menuOutcome(true);
     }
-    report(Report{prefix + quoted(shownSetName(set->name)) + " at " + ended.time,
-                  "Live saved " + quoted(set->name) + ".", false});
+    report_(Report{prefix + quoted(shownSetName(set->name)) + " at " + ended.time,
+                   "Live saved " + quoted(set->name) + ".", false});
     return;
   }
   if (watch.late || !modal || !sameSet(watch.title, watch.set, title)) {
@@ -370,7 +370,7 @@ void LiveSetWatch::judgeWatch(const std::optional<std::string>& title, bool moda
     automaticSaveFailed();
   }
   constexpr std::string_view kHeld = ": no automatic saves until its title changes.";
-  report(Report{
+  report_(Report{
       "Live opened a dialog instead of saving" + namePart(ended.set, true) + std::string(kHeld),
       "Live opened a dialog instead of saving" + namePart(ended.set, false) + std::string(kHeld),
       true});
@@ -386,10 +386,6 @@ void LiveSetWatch::endWatch() {
     watchTimer_.reset();
   }
   watch_.reset();
-}
-
-void LiveSetWatch::report(const Report& outcome) {
-  report_(outcome);
 }
 
 // ---------------------------------------------------------------------------

@@ -82,10 +82,10 @@ class LiveSetWatch {
   // its own, in a Live known to show the mark.
   bool titleShowsUnsavedNamedSet() const;
 
-  // Around the keys: the title they act on is read just before they go, and
-  // the watch for Live's answer starts once they went. `time` is the time of
-  // day of the keys, as the status shows it.
-  void keysAboutToBePosted();
+  // Around a save, by the keys or Live's menu: the title it acts on is read
+  // just before it goes, and the watch for Live's answer starts once it
+  // went. `time` is its time of day, as the status shows it.
+  void saveAboutToBeSent();
   void keysPosted(bool manual, const std::string& time);
   // A watch for Live's answer to its menu's Save command. `outcome` hears
   // whether Live took it; one that did not is logged, not reported, since
@@ -140,7 +140,6 @@ class LiveSetWatch {
   // this Live has shown the mark before.
   bool titleTellsChanges() const;
   void startStretch();
-  void report(const Report& outcome);
 
   RunLoop& runLoop_;
   LiveReader& reader_;

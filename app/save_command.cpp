@@ -112,7 +112,7 @@ bool AppDelegate::sendSaveCommandReturningError(std::string* error) {
       event->setFlags(kEventFlagMaskCommand);
     }
     // The title the keys act on: a save shows as its mark going.
-    liveSet_->keysAboutToBePosted();
+    liveSet_->saveAboutToBeSent();
     sent = source->postEventsToPid(events, live->processIdentifier());
   }
   for (auto& event : events) {
@@ -159,6 +159,21 @@ bool AppDelegate::requestActivation(const RunningApplicationRef& application, un
   return front && application->activateFromApplicationOptions(*front, options);
 }
 
+std::string AppDelegate::noteSaveSent(bool manual, std::string_view logLine) {
+  const std::string time = platform_.system.shortTimeString(platform_.runLoop.now());
+  setLastStatusMessage((manual ? "Saved at " : "Autosaved at ") + time);
+  logMessage(logLine);
+  if (!manual) {
+    liveSet_->automaticSaveSent();
+  }
+  // The next automatic save comes one full interval after this one.
+  if (manual && autosaveConditionsHold()) {
+    configureAutosaveTimer();
+  }
+  refreshMenu();
+  return time;
+}
+
 bool AppDelegate::quietSaveApplies() {
   // An untitled set would open Live's Save dialog, which must come to the
   // front with Live: the keys do that.
@@ -166,7 +181,7 @@ bool AppDelegate::quietSaveApplies() {
 }
 
 AppDelegate::QuietOutcome AppDelegate::saveQuietlyIsManual(bool manual) {
-  liveSet_->keysAboutToBePosted();
+  liveSet_->saveAboutToBeSent();
   const Reply<ApplicationMenus::Press> press = quietSave_->press();
   if (!press.answered()) {
     return QuietOutcome::noAnswer;
@@ -174,14 +189,9 @@ AppDelegate::QuietOutcome AppDelegate::saveQuietlyIsManual(bool manual) {
   if (*press != ApplicationMenus::Press::pressed) {
     return QuietOutcome::unavailable;
   }
-  const std::string time = platform_.system.shortTimeString(platform_.runLoop.now());
-  setLastStatusMessage((manual ? "Saved at " : "Autosaved at ") + time);
-  logMessage(manual ? "Manual save command sent through Live's menu."
-                    : "Autosave command sent through Live's menu.");
-  if (manual && autosaveConditionsHold()) {
-    configureAutosaveTimer();
-  }
-  refreshMenu();
+  const std::string time =
+      noteSaveSent(manual, manual ? "Manual save command sent through Live's menu."
+                                  : "Autosave command sent through Live's menu.");
   const std::weak_ptr<AppDelegate*> alive = lifetime_;
   liveSet_->menuSavePosted(manual, time, [alive, manual](bool taken) {
     if (auto self = alive.lock()) {
@@ -220,8 +230,9 @@ void AppDelegate::performSaveIsManual(bool manual) {
 AppDelegate::SaveOutcome AppDelegate::attemptSaveIsManual(bool manual) {
   // The user's click presses Live's own command when it can: Live stays
   // where it is. Its dialog or its silence is reported by the keys' path.
-  if (manual && hasAccessibilityAccess() && runningAbleton()) {
-    followLive(runningAbleton());
+  if (const RunningApplicationRef live = manual ? runningAbleton() : nullptr;
+      live && hasAccessibilityAccess()) {
+    followLive(live);
     liveSet_->look();
     if (quietSaveApplies() && liveSet_->liveShowsDialog() == false &&
         saveQuietlyIsManual(true) == QuietOutcome::pressed) {
@@ -230,18 +241,8 @@ AppDelegate::SaveOutcome AppDelegate::attemptSaveIsManual(bool manual) {
   }
   std::string error;
   if (sendSaveCommandReturningError(&error)) {
-    const std::string time = platform_.system.shortTimeString(platform_.runLoop.now());
-    setLastStatusMessage((manual ? "Saved at " : "Autosaved at ") + time);
-    logMessage(manual ? "Manual save command sent successfully."
-                      : "Autosave command sent successfully.");
-    if (!manual) {
-      liveSet_->automaticSaveSent();
-    }
-    // The next automatic save comes one full interval after this one.
-    if (manual && autosaveConditionsHold()) {
-      configureAutosaveTimer();
-    }
-    refreshMenu();
+    const std::string time = noteSaveSent(manual, manual ? "Manual save command sent successfully."
+                                                         : "Autosave command sent successfully.");
     // Live's answer may already show, and then replaces the status.
     liveSet_->keysPosted(manual, time);
     return SaveOutcome::sent;
